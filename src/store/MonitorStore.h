@@ -1,0 +1,70 @@
+#pragma once
+
+#include "NodeFiles.h"
+#include "model/NodeStatus.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+#include <optional>
+
+class QTimer;
+
+namespace vantor {
+
+// Limits of one agent request. The defaults are the product's; tests pass shorter ones.
+struct FetchLimits {
+    int stallTimeoutMs = 5000;             // no progress for this long ends the request
+    int deadlineMs = 30000;                // overall limit, so a trickling agent cannot hold a cycle
+    qint64 maxBodyBytes = 8 * 1024 * 1024; // a larger reply fails the node
+};
+
+// The one observable object of a window: node records, flags, the polling timer and the refresh cycle.
+// objectWillChange() is sent before every assignment of a published property; observers coalesce.
+class MonitorStore : public QObject
+{
+    Q_OBJECT
+public:
+    explicit MonitorStore(QObject *parent = nullptr); // loads from NodeLocations::standard()
+    explicit MonitorStore(const NodeLocations &where, QObject *parent = nullptr);
+    ~MonitorStore() override;
+
+    // Published properties.
+    const QList<NodeRuntime> &nodes() const { return m_nodes; }
+    bool demoMode() const { return m_demoMode; }
+    bool isRefreshing() const { return m_isRefreshing; }
+    const std::optional<QDateTime> &lastUpdated() const { return m_lastUpdated; }
+    double refreshInterval() const { return 10; }
+
+    // Derived figures, computed afresh on every read.
+    qint64 totalAlerts() const;
+    qint64 onlineCount() const;
+    qint64 warningCount() const;
+    double averageCPU() const;
+
+    void scheduleTimer();
+    void refresh();
+    void apply(const QList<ServerNode> &nodes, bool demoMode);
+
+    qint64 tick() const { return m_tick; }
+    const NodeLocations &locations() const { return m_locations; }
+    void setFetchLimits(const FetchLimits &limits) { m_limits = limits; }
+
+Q_SIGNALS:
+    void objectWillChange();
+
+private:
+    // ... implementation detail, filled in with the refresh cycle
+    NodeLocations m_locations;
+    FetchLimits m_limits;
+    QList<NodeRuntime> m_nodes;
+    bool m_demoMode = false;
+    bool m_isRefreshing = false;
+    std::optional<QDateTime> m_lastUpdated;
+    QPointer<QTimer> m_timer;
+    qint64 m_tick = 0;
+};
+
+} // namespace vantor
