@@ -17,25 +17,23 @@ class Hasher
 public:
     explicit Hasher(size_t seed) : m_seed(seed) {}
 
-    template<class T>
-    Hasher &add(const T &value)
+    template<class T> Hasher &add(const T &value)
     {
         using ::qHash;
         mix(qHash(value, 0));
         return *this;
     }
-    template<class T>
-    Hasher &add(const std::optional<T> &value)
+    template<class T> Hasher &add(const std::optional<T> &value)
     {
         mix(value.has_value() ? 1 : 0);
         if (value) add(*value);
         return *this;
     }
-    template<class T>
-    Hasher &add(const QList<T> &list)
+    template<class T> Hasher &add(const QList<T> &list)
     {
         mix(size_t(list.size()));
-        for (const T &item : list) add(item);
+        for (const T &item : list)
+            add(item);
         return *this;
     }
 
@@ -46,8 +44,7 @@ private:
     size_t m_seed;
 };
 
-template<class... Fields>
-size_t hashFields(size_t seed, const Fields &...fields)
+template<class... Fields> size_t hashFields(size_t seed, const Fields &...fields)
 {
     Hasher h(seed);
     (h.add(fields), ...);

@@ -111,7 +111,8 @@ std::optional<QDateTime> parseTimestamp(QStringView s)
     int msec = 0;
     if (s[pos] == u'.') {
         const qsizetype start = ++pos;
-        while (pos < s.size() && s[pos] >= u'0' && s[pos] <= u'9') ++pos;
+        while (pos < s.size() && s[pos] >= u'0' && s[pos] <= u'9')
+            ++pos;
         if (pos == start) return std::nullopt;
         for (qsizetype i = start; i < start + 3; ++i) // milliseconds; finer digits are dropped
             msec = msec * 10 + (i < pos ? s[i].unicode() - u'0' : 0);

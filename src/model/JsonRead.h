@@ -39,8 +39,7 @@ struct Reader {
     bool read(const QJsonValue &v, const Path &p, QDateTime &out);
     bool read(const QJsonValue &v, const Path &p, QUuid &out);
 
-    template<class T>
-    bool read(const QJsonValue &v, const Path &p, QList<T> &out)
+    template<class T> bool read(const QJsonValue &v, const Path &p, QList<T> &out)
     {
         if (!v.isArray()) return fail(p, QLatin1StringView("expected an array"));
         const QJsonArray array = v.toArray();
@@ -56,7 +55,7 @@ struct Reader {
 
     // Records: decoded by a free function readRecord(Reader&, const QJsonObject&, const Path&, T&).
     template<class T>
-        requires requires(Reader &r, const QJsonObject &o, const Path &p, T &t) { readRecord(r, o, p, t); }
+    requires requires(Reader &r, const QJsonObject &o, const Path &p, T &t) { readRecord(r, o, p, t); }
     bool read(const QJsonValue &v, const Path &p, T &out)
     {
         if (!v.isObject()) return fail(p, QLatin1StringView("expected an object"));
@@ -64,8 +63,7 @@ struct Reader {
     }
 
     // A required member: missing or null fails.
-    template<class T>
-    bool field(const QJsonObject &o, const Path &parent, QLatin1StringView key, T &out)
+    template<class T> bool field(const QJsonObject &o, const Path &parent, QLatin1StringView key, T &out)
     {
         const Path p = parent.child(key);
         const QJsonValue v = o.value(key);
@@ -92,8 +90,7 @@ struct Reader {
 std::optional<QJsonDocument> parseDocument(const QByteArray &bytes, QString &error);
 
 // Decodes a whole document into T, all or nothing.
-template<class T>
-std::variant<T, QString> decodeDocument(const QByteArray &bytes)
+template<class T> std::variant<T, QString> decodeDocument(const QByteArray &bytes)
 {
     QString error;
     const auto doc = parseDocument(bytes, error);

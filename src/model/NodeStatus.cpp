@@ -7,10 +7,14 @@ using namespace Qt::StringLiterals;
 QString statusName(NodeStatus status)
 {
     switch (status) {
-    case NodeStatus::online: return u"online"_s;
-    case NodeStatus::warning: return u"warning"_s;
-    case NodeStatus::critical: return u"critical"_s;
-    case NodeStatus::offline: return u"offline"_s;
+    case NodeStatus::online:
+        return u"online"_s;
+    case NodeStatus::warning:
+        return u"warning"_s;
+    case NodeStatus::critical:
+        return u"critical"_s;
+    case NodeStatus::offline:
+        return u"offline"_s;
     }
     Q_UNREACHABLE();
     return {};

@@ -26,8 +26,6 @@ bool readRecord(json::Reader &r, const QJsonObject &o, const json::Path &p, Node
     return r.field(o, p, "refresh_interval"_L1, f.refreshInterval) && r.field(o, p, "nodes"_L1, f.nodes);
 }
 
-
-
 std::variant<NodeConfigFile, QString> decodeNodeConfigFile(const QByteArray &bytes)
 {
     return json::decodeDocument<NodeConfigFile>(bytes);
@@ -43,7 +41,8 @@ QByteArray encodeNodeList(const QList<ServerNode> &nodes)
     // QJsonObject keeps its keys sorted, which gives the ascending order by itself.
     QJsonArray array;
     for (const ServerNode &n : nodes)
-        array.append(QJsonObject{{u"address"_s, n.address}, {u"id"_s, n.id}, {u"name"_s, n.name}, {u"token"_s, n.token}});
+        array.append(QJsonObject{
+            {u"address"_s, n.address}, {u"id"_s, n.id}, {u"name"_s, n.name}, {u"token"_s, n.token}});
     return QJsonDocument(array).toJson(QJsonDocument::Indented);
 }
 

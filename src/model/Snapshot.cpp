@@ -26,7 +26,8 @@ bool readRecord(Reader &r, const QJsonObject &o, const Path &p, HardwareCPU &c)
 
 bool readRecord(Reader &r, const QJsonObject &o, const Path &p, HardwareMemory &m)
 {
-    return r.field(o, p, "totalBytes"_L1, m.totalBytes) && r.field(o, p, "availableBytes"_L1, m.availableBytes) &&
+    return r.field(o, p, "totalBytes"_L1, m.totalBytes) &&
+           r.field(o, p, "availableBytes"_L1, m.availableBytes) &&
            r.field(o, p, "usedBytes"_L1, m.usedBytes) && r.field(o, p, "temperatureC"_L1, m.temperatureC);
 }
 
@@ -50,7 +51,8 @@ bool readRecord(Reader &r, const QJsonObject &o, const Path &p, HardwareSensor &
 bool readRecord(Reader &r, const QJsonObject &o, const Path &p, HardwareSnapshot &h)
 {
     return r.field(o, p, "cpu"_L1, h.cpu) && r.field(o, p, "memory"_L1, h.memory) &&
-           r.field(o, p, "storage"_L1, h.storage) && r.field(o, p, "hottestTemperatureC"_L1, h.hottestTemperatureC) &&
+           r.field(o, p, "storage"_L1, h.storage) &&
+           r.field(o, p, "hottestTemperatureC"_L1, h.hottestTemperatureC) &&
            r.field(o, p, "hottestSensor"_L1, h.hottestSensor);
 }
 
@@ -85,7 +87,8 @@ std::variant<MetricsSnapshot, QString> decodeSnapshot(const QByteArray &body)
 NodeStatus MetricsSnapshot::status() const
 {
     const auto has = [this](QStringView severity) {
-        return std::any_of(alerts.cbegin(), alerts.cend(), [&](const ServerAlert &a) { return a.severity == severity; });
+        return std::any_of(alerts.cbegin(), alerts.cend(),
+                           [&](const ServerAlert &a) { return a.severity == severity; });
     };
     if (has(u"critical")) return NodeStatus::critical;
     if (has(u"warning")) return NodeStatus::warning;
@@ -112,11 +115,26 @@ ServerAlert makeAlert(QString severity, QString title, QString detail, QDateTime
 
 namespace {
 
-QJsonValue toJson(double v) { return v; }
-QJsonValue toJson(qint64 v) { return v; }
-QJsonValue toJson(const QString &v) { return v; }
-QJsonValue toJson(const QDateTime &v) { return v.toUTC().toString(Qt::ISODateWithMs); }
-QJsonValue toJson(const QUuid &v) { return v.toString(QUuid::WithoutBraces); }
+QJsonValue toJson(double v)
+{
+    return v;
+}
+QJsonValue toJson(qint64 v)
+{
+    return v;
+}
+QJsonValue toJson(const QString &v)
+{
+    return v;
+}
+QJsonValue toJson(const QDateTime &v)
+{
+    return v.toUTC().toString(Qt::ISODateWithMs);
+}
+QJsonValue toJson(const QUuid &v)
+{
+    return v.toString(QUuid::WithoutBraces);
+}
 QJsonValue toJson(const ServerAlert &a);
 QJsonValue toJson(const HardwareCPU &c);
 QJsonValue toJson(const HardwareMemory &m);
@@ -127,25 +145,23 @@ QJsonValue toJson(const HardwareSnapshot &h);
 QJsonValue toJson(const NetworkAddress &a);
 QJsonValue toJson(const NetworkSnapshot &n);
 
-template<class T>
-QJsonValue toJson(const QList<T> &list)
+template<class T> QJsonValue toJson(const QList<T> &list)
 {
     QJsonArray array;
-    for (const T &item : list) array.append(toJson(item));
+    for (const T &item : list)
+        array.append(toJson(item));
     return array;
 }
 
 // Builds one object; absent optionals leave their key out.
 struct Obj {
     QJsonObject o;
-    template<class T>
-    Obj &operator()(QLatin1StringView key, const T &v)
+    template<class T> Obj &operator()(QLatin1StringView key, const T &v)
     {
         o.insert(key, toJson(v));
         return *this;
     }
-    template<class T>
-    Obj &operator()(QLatin1StringView key, const std::optional<T> &v)
+    template<class T> Obj &operator()(QLatin1StringView key, const std::optional<T> &v)
     {
         if (v) o.insert(key, toJson(*v));
         return *this;
@@ -161,13 +177,13 @@ QJsonValue toJson(const ServerAlert &a)
 QJsonValue toJson(const HardwareCPU &c)
 {
     return Obj()("cores"_L1, c.cores)("threads"_L1, c.threads)("model"_L1, c.model)("temperatureC"_L1,
-                                                                                       c.temperatureC)
+                                                                                    c.temperatureC)
         .o;
 }
 QJsonValue toJson(const HardwareMemory &m)
 {
-    return Obj()("totalBytes"_L1, m.totalBytes)("availableBytes"_L1, m.availableBytes)("usedBytes"_L1, m.usedBytes)(
-               "temperatureC"_L1, m.temperatureC)
+    return Obj()("totalBytes"_L1, m.totalBytes)("availableBytes"_L1, m.availableBytes)(
+               "usedBytes"_L1, m.usedBytes)("temperatureC"_L1, m.temperatureC)
         .o;
 }
 QJsonValue toJson(const HardwareDisk &d)
@@ -176,16 +192,18 @@ QJsonValue toJson(const HardwareDisk &d)
                "temperatureC"_L1, d.temperatureC)
         .o;
 }
-QJsonValue toJson(const HardwareStorage &s) { return Obj()("root"_L1, s.root).o; }
+QJsonValue toJson(const HardwareStorage &s)
+{
+    return Obj()("root"_L1, s.root).o;
+}
 QJsonValue toJson(const HardwareSensor &s)
 {
     return Obj()("name"_L1, s.name)("chip"_L1, s.chip)("temperatureC"_L1, s.temperatureC).o;
 }
 QJsonValue toJson(const HardwareSnapshot &h)
 {
-    return Obj()("cpu"_L1, h.cpu)("memory"_L1, h.memory)("storage"_L1, h.storage)("hottestTemperatureC"_L1,
-                                                                                   h.hottestTemperatureC)(
-               "hottestSensor"_L1, h.hottestSensor)
+    return Obj()("cpu"_L1, h.cpu)("memory"_L1, h.memory)("storage"_L1, h.storage)(
+               "hottestTemperatureC"_L1, h.hottestTemperatureC)("hottestSensor"_L1, h.hottestSensor)
         .o;
 }
 QJsonValue toJson(const NetworkAddress &a)
@@ -195,7 +213,7 @@ QJsonValue toJson(const NetworkAddress &a)
 QJsonValue toJson(const NetworkSnapshot &n)
 {
     return Obj()("hostname"_L1, n.hostname)("addresses"_L1, n.addresses)("lan"_L1, n.lan)("tailscale"_L1,
-                                                                                         n.tailscale)
+                                                                                          n.tailscale)
         .o;
 }
 
@@ -229,13 +247,22 @@ size_t qHash(const HardwareDisk &v, size_t seed)
 {
     return hashFields(seed, v.totalBytes, v.freeBytes, v.usedBytes, v.temperatureC);
 }
-size_t qHash(const HardwareStorage &v, size_t seed) { return hashFields(seed, v.root); }
-size_t qHash(const HardwareSensor &v, size_t seed) { return hashFields(seed, v.name, v.chip, v.temperatureC); }
+size_t qHash(const HardwareStorage &v, size_t seed)
+{
+    return hashFields(seed, v.root);
+}
+size_t qHash(const HardwareSensor &v, size_t seed)
+{
+    return hashFields(seed, v.name, v.chip, v.temperatureC);
+}
 size_t qHash(const HardwareSnapshot &v, size_t seed)
 {
     return hashFields(seed, v.cpu, v.memory, v.storage, v.hottestTemperatureC, v.hottestSensor);
 }
-size_t qHash(const NetworkAddress &v, size_t seed) { return hashFields(seed, v.address, v.scope, v.interfaceName); }
+size_t qHash(const NetworkAddress &v, size_t seed)
+{
+    return hashFields(seed, v.address, v.scope, v.interfaceName);
+}
 size_t qHash(const NetworkSnapshot &v, size_t seed)
 {
     return hashFields(seed, v.hostname, v.addresses, v.lan, v.tailscale);
@@ -243,7 +270,8 @@ size_t qHash(const NetworkSnapshot &v, size_t seed)
 size_t qHash(const MetricsSnapshot &v, size_t seed)
 {
     return hashFields(seed, v.cpuUsage, v.memoryUsage, v.diskUsage, v.uptimeSeconds, v.loadAverage,
-                      v.servicesRunning, v.servicesTotal, v.alerts, v.observedAt, v.hardware, v.network, v.notices);
+                      v.servicesRunning, v.servicesTotal, v.alerts, v.observedAt, v.hardware, v.network,
+                      v.notices);
 }
 
 } // namespace vantor

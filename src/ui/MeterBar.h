@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+
+namespace vantor::ui {
+
+// A thin horizontal progress bar: a rounded track with a filled part in one tint.
+class MeterBar : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit MeterBar(QWidget *parent = nullptr);
+
+    // A percentage; the bar fills value / 100, limited to 0..1.
+    void setValue(double percent);
+    void setColor(const QColor &color);
+    double fraction() const { return m_fraction; }
+    QColor color() const { return m_color; }
+
+    QSize sizeHint() const override { return {120, 6}; }
+    QSize minimumSizeHint() const override { return {10, 6}; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    double m_fraction = 0;
+    QColor m_color;
+};
+
+} // namespace vantor::ui

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "model/NodeStatus.h"
+
+#include <QColor>
+#include <QFont>
+#include <QIcon>
+#include <QString>
+
+class QApplication;
+class QLabel;
+class QWidget;
+
+namespace vantor::ui {
+
+// The text roles used by every screen, mapped once to sizes relative to the application font.
+enum class TextStyle { LargeTitle, Title2, Headline, Subheadline, Body, Caption };
+QFont font(TextStyle style, QFont::Weight weight = QFont::Normal);
+QFont monospaced(TextStyle style);
+QFont roundedNumber(qreal pointSize); // the big figures on tiles
+
+// Named colours, one shade each.
+namespace color {
+QColor blue();
+QColor green();
+QColor orange();
+QColor red();
+QColor gray();
+QColor purple();
+QColor primaryText();
+QColor secondaryText();
+QColor windowBackground();
+QColor cardBackground(); // the window background at its secondary level
+QColor divider();
+} // namespace color
+
+// How a node's health is shown everywhere: a label and a colour.
+QString statusLabel(NodeStatus status);
+QColor statusColor(NodeStatus status);
+
+// A bundled Bootstrap icon ("activity", "cpu-fill", ...) tinted with one colour.
+QIcon icon(const QString &name, const QColor &tint);
+QPixmap iconPixmap(const QString &name, const QColor &tint, int size, qreal devicePixelRatio = 1.0);
+
+// A QLabel in one text role and colour.
+QLabel *label(const QString &text, TextStyle style, const QColor &color = color::primaryText(),
+              QFont::Weight weight = QFont::Normal, QWidget *parent = nullptr);
+void setLabelColor(QLabel *label, const QColor &color);
+
+// Fusion style, a light palette and a font that covers the Chinese texts.
+void applyLook(QApplication &app);
+
+} // namespace vantor::ui
