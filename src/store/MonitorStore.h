@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AgentClient.h"
 #include "NodeFiles.h"
 #include "model/NodeStatus.h"
 
@@ -13,13 +14,6 @@
 class QTimer;
 
 namespace vantor {
-
-// Limits of one agent request. The defaults are the product's; tests pass shorter ones.
-struct FetchLimits {
-    int stallTimeoutMs = 5000;             // no progress for this long ends the request
-    int deadlineMs = 30000;                // overall limit, so a trickling agent cannot hold a cycle
-    qint64 maxBodyBytes = 8 * 1024 * 1024; // a larger reply fails the node
-};
 
 // The one observable object of a window: node records, flags, the polling timer and the refresh cycle.
 // objectWillChange() is sent before every assignment of a published property; observers coalesce.
@@ -56,7 +50,12 @@ Q_SIGNALS:
     void objectWillChange();
 
 private:
-    // ... implementation detail, filled in with the refresh cycle
+    void startLiveCycle();
+    void finishLiveCycle(const QList<FetchResult> &results);
+    void applyReading(qsizetype index, const MetricsSnapshot &reading);
+    void setRefreshing(bool value);
+    void setLastUpdatedNow();
+
     NodeLocations m_locations;
     FetchLimits m_limits;
     QList<NodeRuntime> m_nodes;
