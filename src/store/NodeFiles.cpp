@@ -85,7 +85,10 @@ bool persist(const NodeLocations &where, const QList<ServerNode> &nodes)
         file.cancelWriting();
         return false;
     }
-    if (file.write(encodeNodeList(nodes)) < 0) {
+    // QSaveFile::commit() reports success after a failed flush and then renames a truncated file
+    // (seen with Qt 6.4 when the disk or file-size limit is reached), so the flush is checked first.
+    const QByteArray bytes = encodeNodeList(nodes);
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         file.cancelWriting();
         return false;
     }
