@@ -4,6 +4,8 @@
 
 #include <QTimer>
 
+#include <algorithm>
+
 #include <functional>
 
 namespace vantor {
@@ -62,35 +64,39 @@ MonitorStore::MonitorStore(const NodeLocations &where, QObject *parent) : QObjec
 
 MonitorStore::~MonitorStore() = default;
 
-qint64 MonitorStore::totalAlerts() const
+namespace figures {
+
+qint64 totalAlerts(const QList<NodeRuntime> &nodes)
 {
     qint64 total = 0;
-    for (const NodeRuntime &record : m_nodes)
+    for (const NodeRuntime &record : nodes)
         total += record.metrics.alerts.size();
     return total;
 }
 
-qint64 MonitorStore::onlineCount() const
+qint64 onlineCount(const QList<NodeRuntime> &nodes)
 {
-    return std::count_if(m_nodes.begin(), m_nodes.end(),
+    return std::count_if(nodes.begin(), nodes.end(),
                          [](const NodeRuntime &r) { return r.status == NodeStatus::online; });
 }
 
-qint64 MonitorStore::warningCount() const
+qint64 warningCount(const QList<NodeRuntime> &nodes)
 {
-    return std::count_if(m_nodes.begin(), m_nodes.end(), [](const NodeRuntime &r) {
+    return std::count_if(nodes.begin(), nodes.end(), [](const NodeRuntime &r) {
         return r.status == NodeStatus::warning || r.status == NodeStatus::critical;
     });
 }
 
-double MonitorStore::averageCPU() const
+double averageCPU(const QList<NodeRuntime> &nodes)
 {
-    if (m_nodes.isEmpty()) return 0;
-    double sum = 0;
-    for (const NodeRuntime &record : m_nodes)
+    if (nodes.isEmpty()) return 0;
+    double sum = 0; // added in list order
+    for (const NodeRuntime &record : nodes)
         sum += record.metrics.cpuUsage;
-    return sum / double(m_nodes.size());
+    return sum / double(nodes.size());
 }
+
+} // namespace figures
 
 void MonitorStore::scheduleTimer()
 {

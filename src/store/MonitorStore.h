@@ -15,6 +15,14 @@ class QTimer;
 
 namespace vantor {
 
+// The summary figures over a list of records, as the store computes them for its own list.
+namespace figures {
+qint64 totalAlerts(const QList<NodeRuntime> &nodes);  // alerts of every record's reading; notices never
+qint64 onlineCount(const QList<NodeRuntime> &nodes);  // records that are online
+qint64 warningCount(const QList<NodeRuntime> &nodes); // records in warning or critical
+double averageCPU(const QList<NodeRuntime> &nodes);   // over every record, whatever its status
+} // namespace figures
+
 // The one observable object of a window: node records, flags, the polling timer and the refresh cycle.
 // objectWillChange() is sent before every assignment of a published property; observers coalesce.
 class MonitorStore : public QObject
@@ -33,10 +41,10 @@ public:
     double refreshInterval() const { return 10; }
 
     // Derived figures, computed afresh on every read.
-    qint64 totalAlerts() const;
-    qint64 onlineCount() const;
-    qint64 warningCount() const;
-    double averageCPU() const;
+    qint64 totalAlerts() const { return figures::totalAlerts(m_nodes); }
+    qint64 onlineCount() const { return figures::onlineCount(m_nodes); }
+    qint64 warningCount() const { return figures::warningCount(m_nodes); }
+    double averageCPU() const { return figures::averageCPU(m_nodes); }
 
     void scheduleTimer();
     void refresh();

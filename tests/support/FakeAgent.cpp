@@ -1,0 +1,156 @@
+#include "FakeAgent.h"
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <memory>
+
+namespace vantor::test {
+
+namespace {
+
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 307:
+        return "Temporary Redirect";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
+    }
+}
+
+constexpr char bufferProperty[] = "fakeAgentBuffer";
+
+} // namespace
+
+std::optional<QByteArray> ReceivedRequest::header(QByteArrayView name) const
+{
+    for (const auto &[key, value] : headers)
+        if (key.compare(name, Qt::CaseInsensitive) == 0) return value;
+    return std::nullopt;
+}
+
+FakeAgent::FakeAgent(QObject *parent) : QObject(parent), m_server(new QTcpServer(this))
+{
+    m_server->listen(QHostAddress::LocalHost, 0);
+    connect(m_server, &QTcpServer::newConnection, this, &FakeAgent::onConnection);
+}
+
+FakeAgent::~FakeAgent() = default;
+
+quint16 FakeAgent::port() const
+{
+    return m_server->serverPort();
+}
+
+QString FakeAgent::url(const QString &path) const
+{
+    return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path);
+}
+
+void FakeAgent::answer(int status, const QByteArray &body, int delayMs)
+{
+    m_script = Script{};
+    m_script.status = status;
+    m_script.body = body;
+    m_script.delayMs = delayMs;
+}
+
+void FakeAgent::redirectTo(const QString &location, int status)
+{
+    m_script = Script{};
+    m_script.status = status;
+    m_script.headers = {{"Location", location.toUtf8()}};
+}
+
+void FakeAgent::onConnection()
+{
+    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        socket->setParent(this);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadable(socket); });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+}
+
+void FakeAgent::onReadable(QTcpSocket *socket)
+{
+    QByteArray buffer = socket->property(bufferProperty).toByteArray() + socket->readAll();
+    const qsizetype end = buffer.indexOf("\r\n\r\n");
+    if (end < 0) {
+        socket->setProperty(bufferProperty, buffer);
+        return;
+    }
+    socket->setProperty(bufferProperty, QByteArray());
+    disconnect(socket, &QTcpSocket::readyRead, this, nullptr); // one request per connection
+
+    const QList<QByteArray> lines = buffer.left(end).split('\n');
+    ReceivedRequest request{lines.value(0).trimmed(), {}};
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray &line = lines[i];
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0) continue;
+        // Keep the value as sent: only the line end and the one space after the colon go.
+        QByteArray value = line.mid(colon + 1).chopped(line.endsWith('\r') ? 1 : 0);
+        if (value.startsWith(' ')) value.remove(0, 1);
+        request.headers.append({line.left(colon), value});
+    }
+    m_requests.append(request);
+
+    const QList<QByteArray> parts = request.requestLine.split(' ');
+    const Script script = m_routes.value(parts.value(1), m_script);
+    if (script.behaviour == Behaviour::Silent) return;
+    QTimer::singleShot(script.delayMs, socket, [this, socket, script] { respond(socket, script); });
+}
+
+void FakeAgent::respond(QTcpSocket *socket, const Script &script)
+{
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(script.status) + ' ' + reasonPhrase(script.status) +
+                      "\r\nContent-Type: application/json\r\nConnection: close\r\n";
+    if (script.sendLength) head += "Content-Length: " + QByteArray::number(script.body.size()) + "\r\n";
+    for (const auto &[key, value] : script.headers)
+        head += key + ": " + value + "\r\n";
+    socket->write(head + "\r\n");
+
+    switch (script.behaviour) {
+    case Behaviour::Answer:
+        socket->write(script.body);
+        socket->disconnectFromHost();
+        break;
+    case Behaviour::CloseMidReply:
+        socket->write(script.body.left(script.body.size() / 2));
+        socket->disconnectFromHost();
+        break;
+    case Behaviour::Trickle: {
+        auto *timer = new QTimer(socket);
+        auto sent = std::make_shared<qsizetype>(0);
+        connect(timer, &QTimer::timeout, socket, [socket, timer, sent, body = script.body] {
+            if (*sent >= body.size()) {
+                timer->stop();
+                socket->disconnectFromHost();
+                return;
+            }
+            socket->write(body.mid((*sent)++, 1));
+        });
+        timer->start(script.trickleIntervalMs);
+        break;
+    }
+    case Behaviour::Silent:
+        break;
+    }
+}
+
+} // namespace vantor::test

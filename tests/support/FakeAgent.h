@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <optional>
+#include <utility>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace vantor::test {
+
+// One request as the fake agent received it.
+struct ReceivedRequest {
+    QByteArray requestLine;                           // e.g. "GET /metrics HTTP/1.1"
+    QList<std::pair<QByteArray, QByteArray>> headers; // in the order sent, names as sent
+
+    // The first header of that name, compared without letter case.
+    std::optional<QByteArray> header(QByteArrayView name) const;
+};
+
+// A metrics agent on 127.0.0.1 with an ephemeral port, scripted by the test. Every connection gets
+// the answer scripted for its path (or the general one) and is then closed.
+class FakeAgent : public QObject
+{
+public:
+    enum class Behaviour {
+        Answer,        // status, headers and body after the delay
+        Silent,        // accept and read, never answer
+        Trickle,       // status and headers, then the body one byte per trickleIntervalMs
+        CloseMidReply, // status, headers and half the body, then close
+    };
+    struct Script {
+        int status = 200;
+        QByteArray body;
+        QList<std::pair<QByteArray, QByteArray>> headers;
+        int delayMs = 0;
+        Behaviour behaviour = Behaviour::Answer;
+        int trickleIntervalMs = 100;
+        bool sendLength = true; // without Content-Length the body ends when the connection closes
+    };
+
+    explicit FakeAgent(QObject *parent = nullptr);
+    ~FakeAgent() override;
+
+    quint16 port() const;
+    QString url(const QString &path = QStringLiteral("/metrics")) const;
+
+    void setScript(const Script &script) { m_script = script; }
+    void setRoute(const QByteArray &path, const Script &script) { m_routes.insert(path, script); }
+    void answer(int status, const QByteArray &body, int delayMs = 0);
+    void redirectTo(const QString &location, int status = 302);
+    void setBehaviour(Behaviour behaviour) { m_script.behaviour = behaviour; }
+
+    const QList<ReceivedRequest> &requests() const { return m_requests; }
+
+private:
+    void onConnection();
+    void onReadable(QTcpSocket *socket);
+    void respond(QTcpSocket *socket, const Script &script);
+
+    QTcpServer *m_server;
+    Script m_script;
+    QHash<QByteArray, Script> m_routes; // by request path; m_script answers every other path
+    QList<ReceivedRequest> m_requests;
+};
+
+} // namespace vantor::test

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "model/Snapshot.h"
+#include "store/MonitorStore.h"
+
+#include <QTemporaryDir>
+
+namespace vantor::test {
+
+// A private support folder holding Vantor/config/nodes.json with the given list, so that a store
+// never loads (or polls) anything but what the test chose.
+class TempNodeFiles
+{
+public:
+    explicit TempNodeFiles(const QList<ServerNode> &nodes);
+    explicit TempNodeFiles(const QByteArray &fileContents);
+
+    NodeLocations locations() const;
+    QByteArray savedFile() const; // the current contents of the file the store writes
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// A valid reading with whole-second times, so that it survives a trip through the reply format.
+MetricsSnapshot sampleReading(double cpu, const QStringList &severities = {});
+QByteArray replyBody(const MetricsSnapshot &reading);
+
+// Spins the event loop until the store's cycle has ended; false if it did not within the time.
+bool waitIdle(const MonitorStore &store, int timeoutMs = 5000);
+
+} // namespace vantor::test
