@@ -1,0 +1,79 @@
+#pragma once
+
+#include "Alerts.h"
+#include "Network.h"
+#include "ProcParse.h"
+#include "Sensors.h"
+#include "Services.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <variant>
+#include <vector>
+
+namespace vantor::agent {
+
+// Makes the reply body. Figures that need time between two looks (CPU usage) or may be slow to get
+// (service states, temperatures) come from a background sampler, so a request never waits for them;
+// everything else is read when the request comes.
+class Collector
+{
+public:
+    struct Options {
+        std::filesystem::path procRoot = "/proc";
+        std::filesystem::path sysRoot = "/sys";
+        std::filesystem::path rootPath = "/";
+        std::vector<std::string> services;
+        Thresholds thresholds;
+        std::chrono::milliseconds sampleInterval{5000};
+        ServiceProbe probe;
+        InterfaceLister interfaces = systemInterfaceAddresses;
+    };
+
+    explicit Collector(Options options);
+    ~Collector();
+    Collector(const Collector &) = delete;
+    Collector &operator=(const Collector &) = delete;
+
+    // Takes a first sample at once (CPU usage since boot until the next sample) and starts the sampler.
+    void start();
+    // One sampler round; start() repeats it in the background, tests call it directly.
+    void sample();
+
+    // The reply document, or why none can be made (a required figure could not be read).
+    std::variant<nlohmann::ordered_json, std::string> reading(Clock::time_point now);
+
+private:
+    struct Sample {
+        std::optional<CpuTimes> cpuTimes;
+        std::optional<double> cpuUsage;
+        std::vector<std::string> serviceStates;
+        std::vector<Sensor> sensors;
+    };
+
+    nlohmann::ordered_json hardware(const CpuInfo &cpu, const MemoryFigures &memory, const DiskFigures &disk,
+                                    const Temperatures &temperatures,
+                                    std::optional<double> diskCelsius) const;
+    nlohmann::ordered_json network() const;
+
+    const Options m_options;
+    CpuInfo m_cpuInfo;
+    std::optional<std::pair<unsigned, unsigned>> m_rootDevice;
+
+    std::mutex m_mutex; // guards m_sample and m_tracker
+    Sample m_sample;
+    AlertTracker m_tracker;
+
+    std::condition_variable_any m_wake;
+    std::jthread m_thread;
+};
+
+} // namespace vantor::agent

@@ -1,0 +1,186 @@
+#include "Config.h"
+
+#include "Text.h"
+
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <set>
+
+namespace vantor::agent {
+
+using nlohmann::json;
+
+namespace {
+
+struct ConfigError {
+    std::string message;
+};
+
+[[noreturn]] void fail(const std::string &key, const std::string &what)
+{
+    throw ConfigError{"\"" + key + "\" " + what};
+}
+
+// Refuses keys the agent does not know: a misspelt threshold would otherwise be ignored in silence.
+void checkKeys(const json &object, const std::string &prefix, std::initializer_list<const char *> known)
+{
+    for (const auto &[key, value] : object.items()) {
+        bool found = false;
+        for (const char *k : known)
+            found = found || key == k;
+        if (!found) throw ConfigError{"unknown key \"" + prefix + key + "\""};
+    }
+}
+
+const json *member(const json &object, const char *key)
+{
+    return object.contains(key) ? &object.at(key) : nullptr;
+}
+
+void readText(const json &object, const char *key, const std::string &name, std::string &out, bool mayBeEmpty)
+{
+    const json *v = member(object, key);
+    if (!v) return;
+    if (!v->is_string()) fail(name, "must be a string");
+    out = v->get<std::string>();
+    if (!mayBeEmpty && out.empty()) fail(name, "must not be empty");
+}
+
+void readNumber(const json &object, const char *key, const std::string &name, double &out, double low,
+                double high)
+{
+    const json *v = member(object, key);
+    if (!v) return;
+    if (!v->is_number() || !(v->get<double>() >= low && v->get<double>() <= high))
+        fail(name, "must be a number from " + formatNumber(low, 0) + " to " + formatNumber(high, 0));
+    out = v->get<double>();
+}
+
+void readLimits(const json &thresholds, const char *key, Limits &out)
+{
+    const json *v = member(thresholds, key);
+    if (!v) return;
+    const std::string name = std::string("thresholds.") + key;
+    if (!v->is_object()) fail(name, "must be an object with \"warning\" and \"critical\"");
+    checkKeys(*v, name + ".", {"warning", "critical"});
+    // A value above 100 switches the level off.
+    readNumber(*v, "warning", name + ".warning", out.warning, 0, 1000);
+    readNumber(*v, "critical", name + ".critical", out.critical, 0, 1000);
+    if (out.warning > out.critical)
+        fail(name, "has a warning level (" + formatNumber(out.warning, 1) + ") above its critical level (" +
+                       formatNumber(out.critical, 1) + ")");
+}
+
+bool isUnitName(const std::string &unit)
+{
+    if (unit.empty() || unit.size() > 256 || unit.front() == '-') return false;
+    for (unsigned char c : unit)
+        if (c <= ' ' || c == 0x7F || c == '/' || c == '\\') return false;
+    return true;
+}
+
+// The console sends the token as an HTTP header value, and HTTP drops blanks around a value, so a
+// token with edge blanks or control characters could never match.
+bool isHeaderSafe(const std::string &token)
+{
+    if (!token.empty() &&
+        (token.front() == ' ' || token.front() == '\t' || token.back() == ' ' || token.back() == '\t'))
+        return false;
+    for (unsigned char c : token)
+        if ((c < ' ' && c != '\t') || c == 0x7F) return false;
+    return true;
+}
+
+Config readConfig(const json &root)
+{
+    if (!root.is_object()) throw ConfigError{"the configuration must be a JSON object"};
+    checkKeys(root, "",
+              {"listenAddress", "port", "token", "allowEmptyToken", "services", "thresholds",
+               "sampleIntervalSeconds", "systemctl", "procRoot", "sysRoot", "rootPath"});
+    Config c;
+    readText(root, "listenAddress", "listenAddress", c.listenAddress, false);
+    if (const json *v = member(root, "port")) {
+        if (!v->is_number_integer() || v->get<std::int64_t>() < 0 || v->get<std::int64_t>() > 65535)
+            fail("port", "must be a whole number from 1 to 65535");
+        c.port = static_cast<int>(v->get<std::int64_t>());
+    }
+    readText(root, "token", "token", c.token, true);
+    if (!isHeaderSafe(c.token)) fail("token", "must not begin or end with blanks or hold control characters");
+    if (const json *v = member(root, "allowEmptyToken")) {
+        if (!v->is_boolean()) fail("allowEmptyToken", "must be true or false");
+        c.allowEmptyToken = v->get<bool>();
+    }
+    if (c.token.empty() && !c.allowEmptyToken)
+        fail("token",
+             "is empty: set a secret token (for example the output of `openssl rand -hex 32`), or set "
+             "\"allowEmptyToken\": true to let anyone who reaches the port read the metrics");
+    if (const json *v = member(root, "services")) {
+        if (!v->is_array()) fail("services", "must be a list of systemd unit names");
+        std::set<std::string> seen;
+        for (std::size_t i = 0; i < v->size(); ++i) {
+            const json &unit = v->at(i);
+            const std::string name = "services[" + std::to_string(i) + "]";
+            if (!unit.is_string() || !isUnitName(unit.get<std::string>()))
+                fail(name, "must be a systemd unit name such as \"nginx.service\"");
+            if (!seen.insert(unit.get<std::string>()).second)
+                fail(name, "names \"" + unit.get<std::string>() + "\" a second time");
+            c.services.push_back(unit.get<std::string>());
+        }
+    }
+    if (const json *v = member(root, "thresholds")) {
+        if (!v->is_object()) fail("thresholds", "must be an object");
+        checkKeys(*v, "thresholds.", {"cpu", "memory", "disk", "temperatureC"});
+        readLimits(*v, "cpu", c.thresholds.cpu);
+        readLimits(*v, "memory", c.thresholds.memory);
+        readLimits(*v, "disk", c.thresholds.disk);
+        readNumber(*v, "temperatureC", "thresholds.temperatureC", c.thresholds.temperatureC, 0, 1000);
+    }
+    readNumber(root, "sampleIntervalSeconds", "sampleIntervalSeconds", c.sampleIntervalSeconds, 1, 3600);
+    readText(root, "systemctl", "systemctl", c.systemctl, false);
+    if (c.systemctl.front() != '/') fail("systemctl", "must be an absolute path");
+    readText(root, "procRoot", "procRoot", c.procRoot, false);
+    readText(root, "sysRoot", "sysRoot", c.sysRoot, false);
+    readText(root, "rootPath", "rootPath", c.rootPath, false);
+    return c;
+}
+
+} // namespace
+
+std::variant<Config, std::string> parseConfig(std::string_view text)
+{
+    try {
+        return readConfig(json::parse(text));
+    } catch (const json::exception &e) {
+        return std::string("not valid JSON: ") + e.what();
+    } catch (const ConfigError &e) {
+        return e.message;
+    }
+}
+
+std::variant<Config, std::string> loadConfig(const std::filesystem::path &path)
+{
+    errno = 0;
+    const auto text = readFile(path);
+    if (!text)
+        return std::string("cannot read the file: ") + (errno ? std::strerror(errno) : "unknown error");
+    return parseConfig(*text);
+}
+
+std::string permissionWarning(const std::filesystem::path &path)
+{
+    struct stat info {
+    };
+    if (stat(path.c_str(), &info) != 0 || (info.st_mode & 077) == 0) return {};
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    return path.string() + " is open to other users (mode " + mode +
+           ") and holds the access token; run: chmod 600 " + path.string();
+}
+
+} // namespace vantor::agent

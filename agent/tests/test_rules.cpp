@@ -1,0 +1,220 @@
+// Configuration, alert rules and their lifetime, the service probe and the request rules.
+
+#include "Alerts.h"
+#include "Config.h"
+#include "Server.h"
+#include "Services.h"
+#include "TempTree.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace vantor::agent;
+using namespace std::chrono_literals;
+
+TEST(Config, FullFileAndDefaults)
+{
+    const auto parsed = parseConfig(R"({"listenAddress": "100.64.1.2", "port": 9200, "token": "s3cret",
+        "services": ["nginx.service", "ssh"], "thresholds": {"disk": {"warning": 70, "critical": 90},
+        "temperatureC": 80}, "sampleIntervalSeconds": 2})");
+    ASSERT_TRUE(std::holds_alternative<Config>(parsed)) << std::get<std::string>(parsed);
+    const auto &c = std::get<Config>(parsed);
+    EXPECT_EQ(c.listenAddress, "100.64.1.2");
+    EXPECT_EQ(c.port, 9200);
+    EXPECT_EQ(c.services, (std::vector<std::string>{"nginx.service", "ssh"}));
+    EXPECT_EQ(c.thresholds.disk, (Limits{70, 90}));
+    EXPECT_EQ(c.thresholds.memory, (Limits{85, 95})); // untouched default
+    EXPECT_EQ(c.thresholds.temperatureC, 80);
+
+    const auto minimal = parseConfig(R"({"token": "t"})");
+    ASSERT_TRUE(std::holds_alternative<Config>(minimal));
+    EXPECT_EQ(std::get<Config>(minimal).port, 9100);
+    EXPECT_EQ(std::get<Config>(minimal).listenAddress, "127.0.0.1");
+    EXPECT_TRUE(std::holds_alternative<Config>(parseConfig(R"({"token": "", "allowEmptyToken": true})")));
+}
+
+TEST(Config, ErrorsNameTheProblem)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {R"({"token": "t",})", "not valid JSON"},
+        {R"(["token"])", "JSON object"},
+        {R"({})", "\"token\" is empty"},
+        {R"({"token": ""})", "allowEmptyToken"},
+        {R"({"token": " t"})", "\"token\" must not begin or end with blanks"},
+        {R"({"token": 42})", "\"token\" must be a string"},
+        {R"({"token": "t", "port": 70000})", "\"port\""},
+        {R"({"token": "t", "port": "9100"})", "\"port\""},
+        {R"({"token": "t", "port": 9100.5})", "\"port\""},
+        {R"({"token": "t", "listenAddress": ""})", "\"listenAddress\" must not be empty"},
+        {R"({"token": "t", "services": "nginx"})", "\"services\""},
+        {R"({"token": "t", "services": ["ok.service", "bad unit"]})", "\"services[1]\""},
+        {R"({"token": "t", "services": ["--force"]})", "\"services[0]\""},
+        {R"({"token": "t", "services": ["a", "a"]})", "second time"},
+        {R"({"token": "t", "thresholds": {"disk": {"warn": 80}}})", "unknown key \"thresholds.disk.warn\""},
+        {R"({"token": "t", "thresholds": {"cpu": {"warning": 90, "critical": 80}}})",
+         "\"thresholds.cpu\" has"},
+        {R"({"token": "t", "thresholds": {"memory": {"warning": -1}}})", "\"thresholds.memory.warning\""},
+        {R"({"token": "t", "allowEmptyToken": "yes"})", "\"allowEmptyToken\""},
+        {R"({"token": "t", "sampleIntervalSeconds": 0})", "\"sampleIntervalSeconds\""},
+        {R"({"token": "t", "systemctl": "systemctl"})", "absolute path"},
+        {R"({"token": "t", "Port": 9100})", "unknown key \"Port\""},
+    };
+    for (const auto &[text, expected] : cases) {
+        const auto parsed = parseConfig(text);
+        ASSERT_TRUE(std::holds_alternative<std::string>(parsed)) << text;
+        EXPECT_NE(std::get<std::string>(parsed).find(expected), std::string::npos)
+            << text << " -> " << std::get<std::string>(parsed);
+    }
+}
+
+TEST(Config, FileAccess)
+{
+    TempTree tree;
+    const auto path = tree.write("agent.json", R"({"token": "t"})");
+    chmod(path.c_str(), 0600);
+    EXPECT_TRUE(std::holds_alternative<Config>(loadConfig(path)));
+    EXPECT_EQ(permissionWarning(path), "");
+    chmod(path.c_str(), 0644);
+    EXPECT_NE(permissionWarning(path).find("chmod 600"), std::string::npos);
+    const auto missing = loadConfig(tree.root() / "none.json");
+    ASSERT_TRUE(std::holds_alternative<std::string>(missing));
+    EXPECT_NE(std::get<std::string>(missing).find("No such file"), std::string::npos);
+}
+
+struct RuleCase {
+    const char *name;
+    Observation observation;
+    std::vector<std::pair<std::string, std::string>> expected; // key, severity
+};
+
+class Rules : public testing::TestWithParam<RuleCase>
+{
+};
+
+TEST_P(Rules, RaiseTheRightAlerts)
+{
+    std::vector<std::pair<std::string, std::string>> got;
+    for (const auto &c : assess(GetParam().observation, Thresholds{}))
+        got.emplace_back(c.key, c.severity);
+    EXPECT_EQ(got, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Thresholds, Rules,
+    testing::Values(RuleCase{"quiet", {10, 20, 30, {{"a", "active"}}, Sensor{"t", "c", 50}}, {}},
+                    RuleCase{"atWarningIsNotAbove", {85, 85, 85, {}, Sensor{"t", "c", 85}}, {}},
+                    RuleCase{"warnings",
+                             {85.1, 90, 95, {}, std::nullopt},
+                             {{"disk", "warning"}, {"memory", "warning"}, {"cpu", "warning"}}},
+                    RuleCase{"criticalReplacesWarning",
+                             {99, 10, 95.5, {}, std::nullopt},
+                             {{"disk", "critical"}, {"cpu", "critical"}}},
+                    RuleCase{"servicesNotActive",
+                             {0, 0, 0, {{"a", "active"}, {"b", "failed"}, {"c", "activating"}}, std::nullopt},
+                             {{"service:b", "critical"}, {"service:c", "critical"}}},
+                    RuleCase{
+                        "hot", {0, 0, 0, {}, Sensor{"Tctl", "k10temp", 92}}, {{"temperature", "warning"}}}),
+    [](const auto &info) { return info.param.name; });
+
+TEST(Rules, TextsAreChineseAndCarryTheFigures)
+{
+    const auto c = assess({0, 0, 97.25, {{"nginx.service", "failed"}}, std::nullopt}, Thresholds{});
+    ASSERT_EQ(c.size(), 2u);
+    EXPECT_EQ(c[0].title, "磁盘空间严重不足");
+    EXPECT_EQ(c[0].detail, "根分区已使用 97.2%，超过严重阈值 95%。");
+    EXPECT_EQ(c[1].title, "服务未运行：nginx.service");
+    EXPECT_NE(c[1].detail.find("failed"), std::string::npos);
+}
+
+TEST(AlertLifetime, KeepsIdWhileTheConditionHolds)
+{
+    AlertTracker tracker;
+    const Condition diskWarn{"disk", "warning", "t", "91%"}, diskCrit{"disk", "critical", "t", "97%"};
+    const Condition svc{"service:a", "critical", "t", "d"};
+    const auto t0 = Clock::now();
+    const auto first = tracker.update({diskWarn, svc}, t0);
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first[0].id.size(), 36u);
+    EXPECT_NE(first[0].id, first[1].id);
+
+    auto changed = diskWarn;
+    changed.detail = "92%";
+    const auto second = tracker.update({changed, svc}, t0 + 10s);
+    EXPECT_EQ(second[0].id, first[0].id);
+    EXPECT_EQ(second[0].createdAt, t0);
+    EXPECT_EQ(second[0].detail, "92%");
+
+    // The disk turns critical (a new alert) while the service recovers.
+    const auto third = tracker.update({diskCrit}, t0 + 20s);
+    ASSERT_EQ(third.size(), 1u);
+    EXPECT_NE(third[0].id, first[0].id);
+    EXPECT_EQ(third[0].createdAt, t0 + 20s);
+
+    // The service fails again: a new occurrence, with a new id.
+    const auto fourth = tracker.update({diskCrit, svc}, t0 + 30s);
+    EXPECT_EQ(fourth[0].id, third[0].id);
+    EXPECT_NE(fourth[1].id, first[1].id);
+    EXPECT_EQ(fourth[1].createdAt, t0 + 30s);
+}
+
+TEST(ServiceProbe, ReadsSystemctlOutput)
+{
+    TempTree tree;
+    const auto write = [&](const char *name, const std::string &body) {
+        const auto path = tree.write(name, "#!/bin/sh\n" + body);
+        chmod(path.c_str(), 0755);
+        return path.string();
+    };
+    // Prints one state per unit; checks that the units come after "--".
+    const auto fake =
+        write("systemctl", "[ \"$1 $2\" = \"is-active --\" ] || exit 9\nshift 2\n"
+                           "for u; do case $u in up*) echo active;; *) echo inactive;; esac; done\n"
+                           "exit 3\n");
+    const std::vector<std::string> units{"up.service", "down.service"};
+    EXPECT_EQ(systemctlProbe(fake, 5s)(units), (std::vector<std::string>{"active", "inactive"}));
+
+    const std::vector<std::string> unknown{"unknown", "unknown"};
+    EXPECT_EQ(systemctlProbe(write("short", "echo active\n"), 5s)(units), unknown);
+    EXPECT_EQ(systemctlProbe(write("slow", "exec sleep 5\n"), 200ms)(units), unknown);
+    EXPECT_EQ(systemctlProbe((tree.root() / "missing").string(), 5s)(units), unknown);
+}
+
+TEST(Token, ComparedWhole)
+{
+    EXPECT_TRUE(tokenMatches("s3cret", "s3cret"));
+    EXPECT_FALSE(tokenMatches("s3cret", "s3cre"));
+    EXPECT_FALSE(tokenMatches("s3cret", "s3cret!"));
+    EXPECT_FALSE(tokenMatches("s3cret", "S3cret"));
+    EXPECT_FALSE(tokenMatches("s3cret", ""));
+    EXPECT_FALSE(tokenMatches("s3cret", "s3crets3cret")); // the expected text repeated
+}
+
+TEST(Requests, OneTokenHeaderOnly)
+{
+    TempTree tree;
+    tree.write("proc/stat", "cpu 1 0 1 8\n");
+    tree.write("proc/meminfo", "MemTotal: 100 kB\nMemAvailable: 50 kB\n");
+    tree.write("proc/uptime", "1 1\n");
+    tree.write("proc/loadavg", "0.1 0 0\n");
+    Collector::Options options;
+    options.procRoot = tree.root() / "proc";
+    options.sysRoot = tree.root();
+    options.rootPath = tree.root();
+    options.interfaces = nullptr;
+    Collector collector(options);
+    collector.sample();
+    Config config;
+    config.token = "t";
+    AgentServer server(config, collector);
+    EXPECT_EQ(server.handle({"GET", "/metrics", {"t"}}).status, 200);
+    EXPECT_EQ(server.handle({"GET", "/metrics", {"x", "t"}}).status, 401);
+    EXPECT_EQ(server.handle({"GET", "/metrics", {"t", "t"}}).status, 401);
+    EXPECT_EQ(server.handle({"GET", "/metrics/", {"t"}}).status, 404);
+    const auto post = server.handle({"POST", "/metrics", {"t"}});
+    EXPECT_EQ(post.status, 405);
+    EXPECT_EQ(post.headers, (std::vector<std::pair<std::string, std::string>>{{"Allow", "GET"}}));
+
+    std::filesystem::remove(tree.root() / "proc/uptime");
+    EXPECT_EQ(server.handle({"GET", "/metrics", {"t"}}).status, 500);
+}
