@@ -34,9 +34,9 @@ QString unusableToken()
 QString bodyTooLarge(qint64 limitBytes)
 {
     constexpr qint64 mib = 1024 * 1024;
-    const QString limit = limitBytes % mib == 0 ? QString::number(limitBytes / mib) + u" MiB"_s
+    const QString limit = limitBytes % mib == 0 ? QString::number(limitBytes / mib) + u" MiB "_s
                                                 : QString::number(limitBytes) + u" 字节"_s;
-    return u"agent 响应超过 "_s + limit + u" 上限"_s;
+    return u"agent 响应超过 "_s + limit + u"上限"_s;
 }
 
 QString deadlinePassed(int deadlineMs)
