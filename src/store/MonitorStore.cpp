@@ -102,7 +102,7 @@ void MonitorStore::scheduleTimer()
 {
     delete m_timer.data(); // a replaced timer must never fire again
     m_timer = new QTimer(this);
-    m_timer->setTimerType(Qt::CoarseTimer);
+    m_timer->setTimerType(Qt::PreciseTimer); // the period restarts exactly at every call
     m_timer->setInterval(std::chrono::milliseconds(qint64(refreshInterval() * 1000)));
     // The firing only posts the refresh, so it never runs inside the timer's own emission; the
     // guard makes a post that outlives the store do nothing.
