@@ -1,6 +1,9 @@
 #include "Format.h"
 
+#include <charconv>
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace vantor::ui {
 
@@ -29,6 +32,71 @@ double barFraction(double value)
 {
     if (std::isnan(value)) return 0;
     return std::clamp(value / 100.0, 0.0, 1.0);
+}
+
+QString uptimeText(double seconds)
+{
+    if (std::isnan(seconds)) return u"—"_s;
+    const qint64 s = truncated(seconds).value_or(seconds > 0 ? std::numeric_limits<qint64>::max()
+                                                             : std::numeric_limits<qint64>::min());
+    // Both divisions truncate toward zero, and d * 86400 never exceeds |s|, so nothing overflows.
+    const qint64 d = s / 86400;
+    const qint64 h = (s - d * 86400) / 3600;
+    if (s >= 86400) return QString::number(d) + u"d "_s + QString::number(h) + u'h';
+    return QString::number(h) + u'h';
+}
+
+QString fixedTwoDecimals(double value)
+{
+    // to_chars is specified to print as printf does in the C locale, independent of setlocale().
+    // The largest double has 309 integer digits.
+    char buffer[400];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2);
+    return QString::fromLatin1(buffer, result.ptr - buffer);
+}
+
+QString shortTime(const QDateTime &when, const QLocale &locale)
+{
+    return locale.toString(when.toLocalTime().time(), QLocale::ShortFormat);
+}
+
+QString standardTimeFormat(const QLocale &locale)
+{
+    // QLocale has no "medium" time style: its long style adds the time zone. Derive it from the
+    // short pattern instead, the way the platform patterns relate ("h:mm AP" -> "h:mm:ss AP").
+    const QString pattern = locale.timeFormat(QLocale::ShortFormat);
+    qsizetype hourEnd = -1, minuteStart = -1, minuteEnd = -1;
+    bool quoted = false, hasSeconds = false;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        const QChar c = pattern.at(i);
+        if (c == u'\'') {
+            quoted = !quoted;
+            continue;
+        }
+        if (quoted) continue;
+        if (c == u'h' || c == u'H') hourEnd = i + 1;
+        if (c == u's') hasSeconds = true;
+        if (c == u'm') {
+            if (minuteStart < 0 || i != minuteEnd) minuteStart = i;
+            minuteEnd = i + 1;
+        }
+    }
+    if (hasSeconds) return pattern;
+    if (minuteEnd < 0) return locale.timeFormat(QLocale::LongFormat).remove(u't').trimmed();
+
+    QString separator = u":"_s;
+    if (hourEnd >= 0 && hourEnd < minuteStart) {
+        const QString between = pattern.mid(hourEnd, minuteStart - hourEnd);
+        if (!between.isEmpty() && std::none_of(between.begin(), between.end(),
+                                               [](QChar c) { return c.isLetter() || c == u'\''; }))
+            separator = between;
+    }
+    return pattern.left(minuteEnd) + separator + u"ss"_s + pattern.mid(minuteEnd);
+}
+
+QString standardTime(const QDateTime &when, const QLocale &locale)
+{
+    return locale.toString(when.toLocalTime().time(), standardTimeFormat(locale));
 }
 
 } // namespace vantor::ui

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QDateTime>
+#include <QLocale>
 #include <QString>
 
 #include <optional>
@@ -15,5 +17,19 @@ QString percentText(double value); // wholeNumber + "%"
 
 // The filled fraction of a percentage bar: value / 100 limited to 0..1 (NaN gives 0).
 double barFraction(double value);
+
+// A time of day in the locale's own style, without a date, in local time.
+// shortTime: hours and minutes. standardTime: hours, minutes and seconds, no time zone.
+QString shortTime(const QDateTime &when, const QLocale &locale = QLocale::system());
+QString standardTime(const QDateTime &when, const QLocale &locale = QLocale::system());
+// The pattern standardTime uses: the locale's short pattern with seconds after the minutes.
+QString standardTimeFormat(const QLocale &locale);
+
+// A running time as whole days and hours ("3d 4h", "5h", "-2h"); minutes and seconds are dropped.
+// Seconds beyond the signed 64-bit range are capped at its ends; NaN gives a dash.
+QString uptimeText(double seconds);
+
+// Two decimals with a full stop, rounded as printf's "%.2f" rounds, whatever the Qt or C locale.
+QString fixedTwoDecimals(double value);
 
 } // namespace vantor::ui

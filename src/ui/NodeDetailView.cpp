@@ -1,13 +1,135 @@
 #include "NodeDetailView.h"
 
+#include "DetailMetric.h"
+#include "Format.h"
+#include "InfoCard.h"
+#include "Style.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
 namespace vantor::ui {
 
-// Placeholder until the detail page lands.
-NodeDetailView::NodeDetailView(QWidget *parent) : QWidget(parent) {}
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString servicesText(const MetricsSnapshot &m)
+{
+    return QString::number(m.servicesRunning) + u'/' + QString::number(m.servicesTotal);
+}
+
+QHBoxLayout *equalRow(std::initializer_list<QWidget *> items)
+{
+    auto *row = new QHBoxLayout;
+    row->setSpacing(14);
+    for (QWidget *item : items)
+        row->addWidget(item, 1, Qt::AlignVCenter);
+    return row;
+}
+
+} // namespace
+
+NodeDetailView::NodeDetailView(QWidget *parent) : QWidget(parent)
+{
+    const MetricsSnapshot &m = m_runtime.metrics;
+    m_cpu = new DetailMetric(u"CPU 使用率"_s, m.cpuUsage, color::blue());
+    m_memory = new DetailMetric(u"内存使用率"_s, m.memoryUsage, color::purple());
+    m_disk = new DetailMetric(u"磁盘使用率"_s, m.diskUsage, color::green());
+    m_load = new InfoCard(u"系统负载"_s, fixedTwoDecimals(m.loadAverage), u"1 分钟平均"_s);
+    m_uptime = new InfoCard(u"运行时长"_s, uptimeText(m.uptimeSeconds), u"自上次启动"_s);
+    m_services = new InfoCard(u"服务状态"_s, servicesText(m), u"已运行 / 总数"_s);
+    m_cpu->setObjectName(u"cpu"_s);
+    m_memory->setObjectName(u"memory"_s);
+    m_disk->setObjectName(u"disk"_s);
+    m_load->setObjectName(u"load"_s);
+    m_uptime->setObjectName(u"uptime"_s);
+    m_services->setObjectName(u"services"_s);
+
+    // TODO(AlertList): replace this empty slot with the alert list for this node alone.
+    m_alerts = new QWidget;
+    m_alerts->setObjectName(u"alerts"_s);
+
+    auto *page = new QWidget;
+    page->setBackgroundRole(QPalette::Window);
+    page->setAutoFillBackground(true);
+    auto *stack = new QVBoxLayout(page);
+    stack->setContentsMargins(28, 28, 28, 28);
+    stack->setSpacing(22);
+    stack->addWidget(makeHeader());
+    stack->addLayout(equalRow({m_cpu, m_memory, m_disk}));
+    stack->addLayout(equalRow({m_load, m_uptime, m_services}));
+    stack->addWidget(label(u"节点告警"_s, TextStyle::Title2, color::primaryText(), QFont::Bold));
+    stack->addWidget(m_alerts);
+    stack->addStretch(1);
+
+    auto *scroll = new QScrollArea;
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidget(page);
+
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+
+    setRuntime(m_runtime);
+}
+
+QWidget *NodeDetailView::makeHeader()
+{
+    m_name = label(QString(), TextStyle::LargeTitle, color::primaryText(), QFont::Bold);
+    m_name->setObjectName(u"name"_s);
+    m_address = new QLabel;
+    m_address->setObjectName(u"address"_s);
+    m_address->setFont(monospaced(TextStyle::Caption));
+    m_address->setTextFormat(Qt::PlainText);
+    setLabelColor(m_address, color::secondaryText());
+    m_statusIcon = new QLabel;
+    m_status = label(QString(), TextStyle::Body);
+    m_status->setObjectName(u"status"_s);
+
+    auto *titles = new QVBoxLayout;
+    titles->setSpacing(5);
+    titles->addWidget(m_name);
+    titles->addWidget(m_address);
+
+    auto *header = new QWidget;
+    auto *row = new QHBoxLayout(header);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addLayout(titles);
+    row->addStretch(1);
+    row->addWidget(m_statusIcon, 0, Qt::AlignVCenter);
+    row->addSpacing(2);
+    row->addWidget(m_status, 0, Qt::AlignVCenter);
+    return header;
+}
+
+void NodeDetailView::showStatus(NodeStatus status)
+{
+    const QColor tint = statusColor(status);
+    m_status->setText(statusLabel(status));
+    setLabelColor(m_status, tint);
+    // The dot sits at the size of the text's capitals, like a symbol drawn inline.
+    const int size = QFontMetrics(m_status->font()).capHeight() + 2;
+    m_statusIcon->setPixmap(iconPixmap(u"circle-fill"_s, tint, size, devicePixelRatioF()));
+}
 
 void NodeDetailView::setRuntime(const NodeRuntime &runtime)
 {
     m_runtime = runtime;
+    const MetricsSnapshot &m = runtime.metrics;
+    m_name->setText(runtime.node.name);
+    m_address->setText(runtime.node.address);
+    showStatus(runtime.status);
+    m_cpu->setValue(m.cpuUsage);
+    m_memory->setValue(m.memoryUsage);
+    m_disk->setValue(m.diskUsage);
+    m_load->setValue(fixedTwoDecimals(m.loadAverage));
+    m_uptime->setValue(uptimeText(m.uptimeSeconds));
+    m_services->setValue(servicesText(m));
 }
 
 } // namespace vantor::ui

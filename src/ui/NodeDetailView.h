@@ -4,7 +4,13 @@
 
 #include <QWidget>
 
+class QLabel;
+class QVBoxLayout;
+
 namespace vantor::ui {
+
+class DetailMetric;
+class InfoCard;
 
 // One node's page: header, usage tiles, information cards and its alerts.
 // setRuntime() updates the widgets in place, so scroll position survives a refresh.
@@ -16,7 +22,22 @@ public:
     void setRuntime(const NodeRuntime &runtime);
 
 private:
+    QWidget *makeHeader();
+    void showStatus(NodeStatus status);
+
     NodeRuntime m_runtime;
+    QLabel *m_name = nullptr;
+    QLabel *m_address = nullptr;
+    QLabel *m_statusIcon = nullptr;
+    QLabel *m_status = nullptr;
+    DetailMetric *m_cpu = nullptr;
+    DetailMetric *m_memory = nullptr;
+    DetailMetric *m_disk = nullptr;
+    InfoCard *m_load = nullptr;
+    InfoCard *m_uptime = nullptr;
+    InfoCard *m_services = nullptr;
+    // TODO(AlertList): slot for this node's alert list until AlertList lands.
+    QWidget *m_alerts = nullptr;
 };
 
 } // namespace vantor::ui

@@ -1,18 +1,149 @@
 #include "SettingsView.h"
 
-#include <QDialogButtonBox>
+#include "Style.h"
+#include "store/MonitorStore.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <QVBoxLayout>
 
 namespace vantor::ui {
 
-// Placeholder until the settings sheet lands: a dialog with a close button.
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// The editor's frame: a 1-wide line in the secondary colour at a quarter opacity.
+QString editorStyle()
+{
+    const QColor line = color::secondaryText();
+    return u"QPlainTextEdit#config { border: 1px solid rgba(%1, %2, %3, 64); background: white; }"_s
+        .arg(line.red())
+        .arg(line.green())
+        .arg(line.blue());
+}
+
+QString nodeListText(const QList<NodeRuntime> &runtimes)
+{
+    QList<ServerNode> nodes;
+    nodes.reserve(runtimes.size());
+    for (const NodeRuntime &r : runtimes)
+        nodes.append(r.node);
+    const QByteArray bytes = encodeNodeList(nodes);
+    QStringDecoder decode(QStringDecoder::Utf8);
+    const QString text = decode(bytes);
+    if (bytes.isEmpty() || decode.hasError()) return u"[]"_s;
+    return text;
+}
+
+} // namespace
+
 SettingsView::SettingsView(MonitorStore *store, QWidget *parent) : QDialog(parent), m_store(store)
 {
     setWindowModality(Qt::WindowModal);
-    auto *layout = new QVBoxLayout(this);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(buttons);
+    setWindowTitle(u"连接设置"_s);
+    setFixedWidth(620);
+
+    m_demoMode = new QCheckBox(u"使用演示数据"_s);
+    m_demoMode->setObjectName(u"demoMode"_s);
+
+    auto *help = label(
+        u"实时模式下，每台 Debian 服务器运行 agent，并将地址填为 /metrics；建议只通过 Tailscale 暴露 9100 端口。"_s,
+        TextStyle::Caption, color::secondaryText());
+    help->setWordWrap(true);
+
+    m_editor = new QPlainTextEdit;
+    m_editor->setObjectName(u"config"_s);
+    m_editor->setFont(monospaced(TextStyle::Body));
+    m_editor->setMinimumHeight(210);
+    m_editor->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_editor->setStyleSheet(editorStyle());
+    m_editor->document()->setDocumentMargin(6);
+
+    m_error = label(QString(), TextStyle::Caption, color::red());
+    m_error->setObjectName(u"error"_s);
+    m_error->setWordWrap(true);
+    m_error->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_error->hide();
+
+    auto *cancel = new QPushButton(u"取消"_s);
+    cancel->setAutoDefault(false);
+    auto *saveButton = new QPushButton(u"保存并刷新"_s);
+    saveButton->setObjectName(u"save"_s);
+    saveButton->setDefault(true);
+    QPalette accent = saveButton->palette();
+    accent.setColor(QPalette::Button, color::blue());
+    accent.setColor(QPalette::ButtonText, Qt::white);
+    saveButton->setPalette(accent);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(saveButton, &QPushButton::clicked, this, &SettingsView::save);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(cancel, 0, Qt::AlignVCenter);
+    buttons->addWidget(saveButton, 0, Qt::AlignVCenter);
+
+    auto *stack = new QVBoxLayout(this);
+    stack->setContentsMargins(24, 24, 24, 24);
+    stack->setSpacing(16);
+    stack->addWidget(label(u"连接设置"_s, TextStyle::Title2, color::primaryText(), QFont::Bold));
+    stack->addWidget(m_demoMode);
+    stack->addWidget(help);
+    stack->addWidget(label(u"节点配置（JSON）"_s, TextStyle::Headline));
+    stack->addWidget(m_editor, 1);
+    stack->addWidget(m_error);
+    stack->addLayout(buttons);
+}
+
+void SettingsView::showEvent(QShowEvent *event)
+{
+    // A window system re-showing the sheet (after minimising, say) must not wipe the operator's text.
+    if (!event->spontaneous()) {
+        hideError();
+        load();
+    }
+    QDialog::showEvent(event);
+}
+
+void SettingsView::load()
+{
+    m_demoMode->setChecked(m_store->demoMode());
+    m_editor->setPlainText(nodeListText(m_store->nodes()));
+}
+
+void SettingsView::save()
+{
+    QStringEncoder encode(QStringEncoder::Utf8);
+    const QByteArray bytes = encode(m_editor->toPlainText());
+    if (encode.hasError()) return showError(u"JSON 编码失败"_s);
+
+    const auto decoded = decodeNodeList(bytes);
+    if (const auto *message = std::get_if<QString>(&decoded)) return showError(*message);
+    const auto &nodes = std::get<QList<ServerNode>>(decoded);
+    if (nodes.size() != 3) return showError(u"请配置恰好 3 台服务器"_s);
+
+    m_store->apply(nodes, m_demoMode->isChecked());
+    accept();
+}
+
+void SettingsView::showError(const QString &message)
+{
+    m_error->setText(message);
+    m_error->show();
+    adjustSize();
+}
+
+void SettingsView::hideError()
+{
+    m_error->clear();
+    m_error->hide();
+    adjustSize();
 }
 
 } // namespace vantor::ui

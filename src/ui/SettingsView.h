@@ -2,6 +2,10 @@
 
 #include <QDialog>
 
+class QCheckBox;
+class QLabel;
+class QPlainTextEdit;
+
 namespace vantor {
 class MonitorStore;
 }
@@ -16,8 +20,19 @@ class SettingsView : public QDialog
 public:
     explicit SettingsView(MonitorStore *store, QWidget *parent = nullptr);
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
+    void load();
+    void save();
+    void showError(const QString &message);
+    void hideError();
+
     MonitorStore *m_store;
+    QCheckBox *m_demoMode = nullptr;
+    QPlainTextEdit *m_editor = nullptr;
+    QLabel *m_error = nullptr;
 };
 
 } // namespace vantor::ui

@@ -1,0 +1,46 @@
+#include "InfoCard.h"
+
+#include "Style.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace vantor::ui {
+
+InfoCard::InfoCard(const QString &title, const QString &value, const QString &subtitle, QWidget *parent)
+    : CardFrame(parent)
+{
+    m_title = label(title, TextStyle::Caption, color::secondaryText());
+    m_value = label(value, TextStyle::Title2, color::primaryText(), QFont::Bold);
+    m_subtitle = label(subtitle, TextStyle::Caption, color::secondaryText());
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 16, 16, 16);
+    layout->setSpacing(7);
+    layout->addWidget(m_title);
+    layout->addWidget(m_value);
+    layout->addWidget(m_subtitle);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+}
+
+void InfoCard::setValue(const QString &value)
+{
+    m_value->setText(value);
+}
+
+QString InfoCard::title() const
+{
+    return m_title->text();
+}
+
+QString InfoCard::value() const
+{
+    return m_value->text();
+}
+
+QString InfoCard::subtitle() const
+{
+    return m_subtitle->text();
+}
+
+} // namespace vantor::ui

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "CardFrame.h"
+
+#include <QString>
+
+class QLabel;
+
+namespace vantor::ui {
+
+// An information card of the node page: caption, a value in bold and a line under it.
+class InfoCard : public CardFrame
+{
+    Q_OBJECT
+public:
+    InfoCard(const QString &title, const QString &value, const QString &subtitle, QWidget *parent = nullptr);
+
+    void setValue(const QString &value);
+
+    QString title() const;
+    QString value() const;
+    QString subtitle() const;
+
+private:
+    QLabel *m_title;
+    QLabel *m_value;
+    QLabel *m_subtitle;
+};
+
+} // namespace vantor::ui
