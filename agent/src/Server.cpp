@@ -32,7 +32,9 @@ AgentServer::AgentServer(Config config, Collector &collector)
     m_http->new_task_queue = [] { return new httplib::ThreadPool(4); };
     m_http->set_read_timeout(5, 0);
     m_http->set_write_timeout(5, 0);
-    m_http->set_keep_alive_timeout(5);
+    // One request per connection. The console polls every ten seconds, so a kept-alive connection
+    // would idle out unused, and the library watches idle connections by waking every few milliseconds.
+    m_http->set_keep_alive_max_count(1);
     m_http->set_payload_max_length(4096);
     // Every request is answered here, before the library's own routing, so that each path and method
     // gets exactly the status chosen below.
