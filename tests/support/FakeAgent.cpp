@@ -1,5 +1,6 @@
 #include "FakeAgent.h"
 
+#include <QDateTime>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -98,7 +99,7 @@ void FakeAgent::onReadable(QTcpSocket *socket)
     disconnect(socket, &QTcpSocket::readyRead, this, nullptr); // one request per connection
 
     const QList<QByteArray> lines = buffer.left(end).split('\n');
-    ReceivedRequest request{lines.value(0).trimmed(), {}};
+    ReceivedRequest request{lines.value(0).trimmed(), {}, QDateTime::currentMSecsSinceEpoch()};
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QByteArray &line = lines[i];
         const qsizetype colon = line.indexOf(':');

@@ -18,6 +18,7 @@ namespace vantor::test {
 struct ReceivedRequest {
     QByteArray requestLine;                           // e.g. "GET /metrics HTTP/1.1"
     QList<std::pair<QByteArray, QByteArray>> headers; // in the order sent, names as sent
+    qint64 receivedAtMs = 0;                          // QDateTime::currentMSecsSinceEpoch() on arrival
 
     // The first header of that name, compared without letter case.
     std::optional<QByteArray> header(QByteArrayView name) const;

@@ -1,0 +1,125 @@
+// Refresh cycles of a store over N fake agents on loopback that answer after a fixed delay:
+// how much longer than the slowest agent a cycle takes, and the peak memory it needs.
+
+#include "FakeAgent.h"
+#include "store/MonitorStore.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+using namespace vantor;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int agentDelayMs = 200;
+constexpr int cyclesPerRun = 5;
+
+QByteArray replyBody()
+{
+    const QDateTime at = QDateTime::currentDateTimeUtc();
+    MetricsSnapshot m;
+    m.cpuUsage = 37.5;
+    m.memoryUsage = 52;
+    m.diskUsage = 71;
+    m.uptimeSeconds = 123456;
+    m.loadAverage = 0.8;
+    m.servicesRunning = 6;
+    m.servicesTotal = 6;
+    m.observedAt = at;
+    m.alerts = {makeAlert(u"warning"_s, u"磁盘空间偏高"_s, u"根分区使用率已达到 91%"_s, at)};
+    return QJsonDocument(encodeSnapshot(m)).toJson(QJsonDocument::Compact);
+}
+
+QString peakRss()
+{
+    QFile status(u"/proc/self/status"_s);
+    if (!status.open(QIODevice::ReadOnly)) return u"?"_s;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:")) return QString::fromLatin1(line.mid(6).simplified());
+    return u"?"_s;
+}
+
+// One cycle's wall time, from refresh() until the store is idle again.
+qint64 timeCycle(MonitorStore &store)
+{
+    QEventLoop loop;
+    const auto connection = QObject::connect(&store, &MonitorStore::objectWillChange, &loop, [&] {
+        // Told before the assignment: look once it has happened.
+        QMetaObject::invokeMethod(
+            &loop,
+            [&] {
+                if (!store.isRefreshing()) loop.quit();
+            },
+            Qt::QueuedConnection);
+    });
+    QElapsedTimer clock;
+    clock.start();
+    store.refresh();
+    loop.exec();
+    const qint64 elapsed = clock.elapsed();
+    QObject::disconnect(connection);
+    return elapsed;
+}
+
+void run(int count)
+{
+    const QByteArray body = replyBody();
+    std::vector<std::unique_ptr<test::FakeAgent>> agents;
+    QList<ServerNode> nodes;
+    for (int i = 0; i < count; ++i) {
+        agents.push_back(std::make_unique<test::FakeAgent>());
+        agents.back()->answer(200, body, agentDelayMs);
+        const QString id = u"node-"_s + QString::number(i);
+        nodes.append({id, id, agents.back()->url(), u"bench"_s});
+    }
+
+    QTemporaryDir dir;
+    const NodeLocations where{dir.path(), std::nullopt};
+    persist(where, nodes);
+    MonitorStore store(where);
+
+    timeCycle(store); // the first cycle also opens the connections
+    std::vector<qint64> times, fanOuts;
+    for (int c = 0; c < cyclesPerRun; ++c) {
+        const qint64 start = QDateTime::currentMSecsSinceEpoch();
+        times.push_back(timeCycle(store));
+        qint64 last = 0; // when the last agent got its request
+        for (const auto &agent : agents)
+            last = std::max(last, agent->requests().last().receivedAtMs - start);
+        fanOuts.push_back(last);
+    }
+    std::sort(times.begin(), times.end());
+    std::sort(fanOuts.begin(), fanOuts.end());
+    const qint64 median = times[times.size() / 2];
+
+    std::printf(
+        "N=%-4d cycle median %4lld ms (min %lld, max %lld) | slowest agent %d ms | overhead %4lld ms | "
+        "last request sent after %lld ms | online %lld/%d | peak RSS %s\n",
+        count, static_cast<long long>(median), static_cast<long long>(times.front()),
+        static_cast<long long>(times.back()), agentDelayMs, static_cast<long long>(median - agentDelayMs),
+        static_cast<long long>(fanOuts[fanOuts.size() / 2]),
+        static_cast<long long>(store.onlineCount() + store.warningCount()), count, qPrintable(peakRss()));
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    std::printf("%d cycles per run after one warm-up cycle; every agent answers after %d ms\n", cyclesPerRun,
+                agentDelayMs);
+    for (int count : {3, 300})
+        run(count);
+    return 0;
+}
