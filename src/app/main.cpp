@@ -1,12 +1,32 @@
-#include <QApplication>
-#include <QMainWindow>
+#include "ContentView.h"
+#include "ui/Style.h"
 
-int main(int argc, char *argv[])
+#include <QApplication>
+
+namespace vantor {
+
+// The application: one window whose root view is ContentView, nothing else.
+class VantorControlApp
 {
-    QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Vantor"));
-    window.resize(1180, 760);
-    window.show();
-    return app.exec();
+public:
+    int run(char *program)
+    {
+        // The console takes no command-line arguments; Qt sees only the program name.
+        int argc = 1;
+        char *argv[] = {program, nullptr};
+        QApplication app(argc, argv);
+        app.setApplicationName(QStringLiteral("Vantor"));
+        ui::applyLook(app);
+
+        ContentView window;
+        window.show();
+        return app.exec();
+    }
+};
+
+} // namespace vantor
+
+int main(int, char *argv[])
+{
+    return vantor::VantorControlApp().run(argv[0]);
 }

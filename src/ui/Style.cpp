@@ -11,6 +11,12 @@
 #include <QStyleFactory>
 #include <QSvgRenderer>
 
+// Resources compiled into a static library are registered only on request.
+static void registerIcons()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace vantor::ui {
 
 using namespace Qt::StringLiterals;
@@ -115,6 +121,14 @@ QColor divider()
 {
     return QColor(0, 0, 0, 28);
 }
+QColor sidebarBackground()
+{
+    return QColor(0xf4, 0xf4, 0xf7);
+}
+QColor separator()
+{
+    return QColor(0xdc, 0xdc, 0xe1);
+}
 } // namespace color
 
 QString statusLabel(NodeStatus status)
@@ -151,6 +165,8 @@ QPixmap iconPixmap(const QString &name, const QColor &tint, int size, qreal devi
 {
     // The SVGs draw in "currentColor"; tinting is a text substitution before rendering.
     static QHash<QString, QByteArray> sources;
+    static const bool registered = (registerIcons(), true);
+    Q_UNUSED(registered);
     auto it = sources.find(name);
     if (it == sources.end()) {
         QFile file(u":/icons/"_s + name + u".svg"_s);

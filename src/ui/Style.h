@@ -13,6 +13,9 @@ class QWidget;
 
 namespace vantor::ui {
 
+// The platform's standard gap between neighbours in a stack when no spacing is given.
+constexpr int defaultSpacing = 8;
+
 // The text roles used by every screen, mapped once to sizes relative to the application font.
 enum class TextStyle { LargeTitle, Title2, Headline, Subheadline, Body, Caption };
 QFont font(TextStyle style, QFont::Weight weight = QFont::Normal);
@@ -32,6 +35,8 @@ QColor secondaryText();
 QColor windowBackground();
 QColor cardBackground(); // the window background at its secondary level
 QColor divider();
+QColor sidebarBackground(); // the sidebar column, a shade set off from the window
+QColor separator();         // the opaque line between sidebar and detail column
 } // namespace color
 
 // How a node's health is shown everywhere: a label and a colour.

@@ -1,0 +1,91 @@
+// Renders the console window in demo mode and writes PNG files: overview.png, node-detail.png and
+// settings.png in the folder given as the only argument. Meant for the offscreen platform, with
+// the node files of a temporary data folder (scripts/screenshot prepares both).
+
+#include "app/ContentView.h"
+#include "store/MonitorStore.h"
+#include "ui/SettingsView.h"
+#include "ui/Style.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QPainter>
+#include <QTextStream>
+#include <QUrl>
+
+using namespace vantor;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+void settle(int ms = 300)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+bool save(const QPixmap &pixmap, const QDir &dir, const QString &name)
+{
+    const QString path = dir.filePath(name);
+    const bool ok = pixmap.save(path);
+    QTextStream(stderr) << (ok ? "wrote " : "could not write ") << path << '\n';
+    return ok;
+}
+
+bool isLoopback(const QString &address)
+{
+    const QString host = QUrl(address).host();
+    return host == u"127.0.0.1"_s || host == u"::1"_s || host == u"localhost"_s;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        QTextStream(stderr) << "usage: vantor-screenshot <output folder>\n";
+        return 2;
+    }
+    const QDir out(QString::fromLocal8Bit(argv[1]));
+    ui::applyLook(app);
+
+    ContentView window;
+    MonitorStore *store = window.store();
+    QList<ServerNode> nodes;
+    for (const NodeRuntime &runtime : store->nodes()) {
+        if (!isLoopback(runtime.node.address)) {
+            QTextStream(stderr) << "refusing to run: " << runtime.node.address
+                                << " is not a loopback address\n";
+            return 1;
+        }
+        nodes.append(runtime.node);
+    }
+    store->apply(nodes, true);
+
+    window.show();
+    settle();
+    bool ok = save(window.grab(), out, u"overview.png"_s);
+
+    window.select(nodes.value(0).id);
+    settle();
+    ok = save(window.grab(), out, u"node-detail.png"_s) && ok;
+
+    window.select(std::nullopt);
+    window.showSettings();
+    settle();
+    auto *sheet = window.findChild<ui::SettingsView *>();
+    QPixmap composed = window.grab();
+    if (sheet && sheet->isVisible()) {
+        // A sheet hangs from the top of the window, over a dimmed window.
+        QPainter painter(&composed);
+        painter.fillRect(composed.rect(), QColor(0, 0, 0, 60));
+        const QPixmap sheetImage = sheet->grab();
+        const QSizeF logical = sheetImage.deviceIndependentSize();
+        painter.drawPixmap(QPointF((window.width() - logical.width()) / 2, 0), sheetImage);
+    }
+    ok = save(composed, out, u"settings.png"_s) && ok;
+    return ok ? 0 : 1;
+}

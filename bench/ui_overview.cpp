@@ -1,0 +1,162 @@
+// Times the overview page: building and showing it with 3 nodes of 10,000 alerts each, updating
+// it in place with a changed reading, and one demo refresh of the whole window with 3 nodes.
+// Runs on the offscreen platform unless another one is chosen; touches only a temporary folder.
+
+#include "app/ContentView.h"
+#include "store/MonitorStore.h"
+#include "ui/OverviewView.h"
+#include "ui/Style.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <algorithm>
+
+using namespace vantor;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QList<NodeRuntime> manyAlerts(int perNode, int shiftSeconds)
+{
+    const QDateTime base = QDateTime::currentDateTimeUtc();
+    QList<NodeRuntime> nodes;
+    for (int n = 0; n < 3; ++n) {
+        NodeRuntime runtime;
+        runtime.node = {u"node-"_s + QString::number(n),
+                        u"节点 "_s + QString::number(n + 1),
+                        u"http://127.0.0.1:9100/metrics"_s,
+                        {}};
+        runtime.status = NodeStatus::critical;
+        runtime.metrics.cpuUsage = 40 + n;
+        for (int i = 0; i < perNode; ++i) {
+            runtime.metrics.alerts.append(
+                makeAlert(i % 3 ? u"warning"_s : u"critical"_s, u"告警 "_s + QString::number(i),
+                          u"详细说明 "_s + QString::number(i), base.addSecs(-(i * 7 + n + shiftSeconds))));
+        }
+        nodes.append(runtime);
+    }
+    return nodes;
+}
+
+ui::FleetFigures figuresOf(const QList<NodeRuntime> &nodes)
+{
+    ui::FleetFigures f;
+    f.nodeCount = nodes.size();
+    for (const NodeRuntime &r : nodes) {
+        f.totalAlerts += r.metrics.alerts.size();
+        f.warningCount += r.status == NodeStatus::warning || r.status == NodeStatus::critical;
+        f.averageCPU += r.metrics.cpuUsage / double(nodes.size());
+    }
+    return f;
+}
+
+double median(QList<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    return samples.at(samples.size() / 2);
+}
+
+void report(const char *what, const QList<double> &ms)
+{
+    QTextStream(stdout) << what << ": median " << QString::number(median(ms), 'f', 2) << " ms, min "
+                        << QString::number(*std::min_element(ms.begin(), ms.end()), 'f', 2) << " ms, max "
+                        << QString::number(*std::max_element(ms.begin(), ms.end()), 'f', 2) << " ms ("
+                        << ms.size() << " runs)\n";
+}
+
+// Counts paint events, so a figure is only reported for work that reached the screen.
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+double elapsedMs(const QElapsedTimer &timer)
+{
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ui::applyLook(app);
+    PaintCounter counter;
+    app.installEventFilter(&counter);
+
+    const QList<NodeRuntime> nodes = manyAlerts(10000, 0);
+    const QList<NodeRuntime> changed = manyAlerts(10000, 3);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+
+    QList<double> build, update;
+    for (int run = 0; run < 7; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        {
+            ui::OverviewView view(nullptr);
+            view.resize(940, 718);
+            view.showContent(nodes, now, figuresOf(nodes));
+            view.show();
+            QCoreApplication::processEvents();
+            view.repaint();
+            build.append(elapsedMs(timer));
+
+            timer.restart();
+            view.showContent(changed, now.addSecs(10), figuresOf(changed));
+            QCoreApplication::processEvents();
+            view.repaint();
+            update.append(elapsedMs(timer));
+        }
+        QCoreApplication::processEvents();
+    }
+    QTextStream(stdout) << "paint events while timing the overview: " << counter.paints << '\n';
+    counter.paints = 0;
+    report("overview build+show, 3 nodes x 10,000 alerts", build);
+    report("overview update in place, 3 nodes x 10,000 changed alerts", update);
+
+    // The whole window in demo mode: one refresh, its burst of notifications and the one redraw.
+    QTemporaryDir data;
+    const QString config = data.filePath(u"Vantor/config"_s);
+    QDir().mkpath(config);
+    QFile file(config + u"/nodes.json"_s);
+    if (!file.open(QIODevice::WriteOnly)) return 1;
+    file.write(R"([{"id":"a","name":"东京节点","address":"http://127.0.0.1:9100/metrics","token":""},
+                  {"id":"b","name":"新加坡节点","address":"http://127.0.0.1:9100/metrics","token":""},
+                  {"id":"c","name":"法兰克福节点","address":"http://127.0.0.1:9100/metrics","token":""}])");
+    file.close();
+
+    ContentView window(NodeLocations{data.path(), std::nullopt});
+    QList<ServerNode> servers;
+    for (const NodeRuntime &r : window.store()->nodes())
+        servers.append(r.node);
+    window.store()->apply(servers, true);
+    window.show();
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+
+    QList<double> refresh;
+    for (int run = 0; run < 50; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        window.store()->refresh();
+        QCoreApplication::processEvents();
+        window.repaint();
+        refresh.append(elapsedMs(timer));
+    }
+    QTextStream(stdout) << "paint events while timing the window: " << counter.paints << '\n';
+    report("window demo refresh + update + repaint, 3 nodes", refresh);
+    return 0;
+}

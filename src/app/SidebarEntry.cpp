@@ -1,0 +1,114 @@
+#include "SidebarEntry.h"
+
+#include "ui/Style.h"
+
+#include <QFocusEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+
+namespace vantor {
+
+using namespace vantor::ui;
+
+SidebarEntry::SidebarEntry(bool highlight, QWidget *parent) : QAbstractButton(parent), m_highlight(highlight)
+{
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::PointingHandCursor);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+void SidebarEntry::setSelected(bool selected)
+{
+    if (selected == m_selected) return;
+    m_selected = selected;
+    selectionChanged();
+    update();
+}
+
+void SidebarEntry::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (!event->isAutoRepeat()) click();
+        return;
+    case Qt::Key_Up:
+    case Qt::Key_Left:
+        Q_EMIT stepRequested(-1);
+        return;
+    case Qt::Key_Down:
+    case Qt::Key_Right:
+        Q_EMIT stepRequested(1);
+        return;
+    default:
+        QAbstractButton::keyPressEvent(event);
+    }
+}
+
+void SidebarEntry::focusInEvent(QFocusEvent *event)
+{
+    // Like native sidebars: a ring for keyboard navigation, none for clicks or window activation.
+    const Qt::FocusReason reason = event->reason();
+    m_focusRing = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+                  reason == Qt::OtherFocusReason || reason == Qt::ShortcutFocusReason;
+    QAbstractButton::focusInEvent(event);
+    update();
+}
+
+void SidebarEntry::focusOutEvent(QFocusEvent *event)
+{
+    m_focusRing = false;
+    QAbstractButton::focusOutEvent(event);
+    update();
+}
+
+void SidebarEntry::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF box = QRectF(rect()).adjusted(1, 1, -1, -1);
+    if (m_selected && m_highlight) {
+        QColor fill = color::blue();
+        fill.setAlphaF(0.12f);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(fill);
+        painter.drawRoundedRect(box, 8, 8);
+    }
+    if (m_focusRing && hasFocus()) {
+        QColor ring = color::blue();
+        ring.setAlphaF(0.6f);
+        painter.setPen(QPen(ring, 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(box, 8, 8);
+    }
+}
+
+SidebarButton::SidebarButton(Kind kind, const QString &iconName, const QString &text, QWidget *parent)
+    : SidebarEntry(false, parent), m_kind(kind), m_iconName(iconName)
+{
+    setText(text);
+    setAccessibleName(text);
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(8, 6, 8, 6);
+    layout->setSpacing(defaultSpacing);
+    m_icon = new QLabel(this);
+    m_text = new QLabel(text, this);
+    layout->addWidget(m_icon);
+    layout->addWidget(m_text);
+    layout->addStretch(1);
+    selectionChanged();
+}
+
+void SidebarButton::selectionChanged()
+{
+    const bool strong = m_kind == Selectable && isSelected();
+    const QColor tint = m_kind == Plain || strong ? color::primaryText() : color::secondaryText();
+    m_text->setFont(ui::font(TextStyle::Body, strong ? QFont::DemiBold : QFont::Normal));
+    setLabelColor(m_text, tint);
+    m_icon->setPixmap(
+        iconPixmap(m_iconName, tint, QFontInfo(m_text->font()).pixelSize() + 1, devicePixelRatioF()));
+}
+
+} // namespace vantor

@@ -1,0 +1,51 @@
+#include "MetricRow.h"
+
+#include "Format.h"
+#include "MeterBar.h"
+#include "Style.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace vantor::ui {
+
+MetricRow::MetricRow(const QString &title, QWidget *parent) : QWidget(parent)
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(5);
+
+    auto *line = new QHBoxLayout;
+    line->setSpacing(defaultSpacing);
+    line->addWidget(label(title, TextStyle::Caption, color::secondaryText(), QFont::Normal, this));
+    line->addStretch(1);
+    m_value = label(percentText(0), TextStyle::Caption, color::primaryText(), QFont::Normal, this);
+    m_value->setFont(monospaced(TextStyle::Caption));
+    line->addWidget(m_value);
+    layout->addLayout(line);
+
+    m_bar = new MeterBar(this);
+    m_bar->setAccessibleName(title);
+    layout->addWidget(m_bar);
+}
+
+void MetricRow::setValue(double percent)
+{
+    const QString text = percentText(percent);
+    if (m_value->text() != text) m_value->setText(text);
+    m_bar->setValue(percent);
+    m_bar->setAccessibleDescription(text);
+}
+
+void MetricRow::setColor(const QColor &color)
+{
+    m_bar->setColor(color);
+}
+
+QString MetricRow::valueText() const
+{
+    return m_value->text();
+}
+
+} // namespace vantor::ui

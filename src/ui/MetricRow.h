@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+
+class QLabel;
+
+namespace vantor::ui {
+
+class MeterBar;
+
+// A captioned percentage over a thin bar: the text truncates (79.9 reads 79%), the bar shows the
+// exact fraction, limited to empty and full.
+class MetricRow : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit MetricRow(const QString &title, QWidget *parent = nullptr);
+
+    void setValue(double percent);
+    void setColor(const QColor &color);
+
+    QString valueText() const;
+    const MeterBar *bar() const { return m_bar; }
+
+private:
+    QLabel *m_value;
+    MeterBar *m_bar;
+};
+
+} // namespace vantor::ui

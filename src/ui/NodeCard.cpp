@@ -1,0 +1,90 @@
+#include "NodeCard.h"
+
+#include "MetricRow.h"
+#include "StatusDot.h"
+#include "Style.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace vantor::ui {
+
+using namespace Qt::StringLiterals;
+
+QColor diskColor(double diskUsage)
+{
+    return diskUsage > 85 ? color::orange() : color::green();
+}
+
+NodeCard::NodeCard(QWidget *parent) : CardFrame(parent)
+{
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    setMinimumWidth(10);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(17, 17, 17, 17);
+    layout->setSpacing(14);
+
+    auto *header = new QHBoxLayout;
+    header->setSpacing(defaultSpacing);
+    m_dot = new StatusDot(9, this);
+    m_name = label({}, TextStyle::Headline, color::primaryText(), QFont::Normal, this);
+    m_status = label({}, TextStyle::Caption, color::gray(), QFont::DemiBold, this);
+    header->addWidget(m_dot);
+    header->addWidget(m_name);
+    header->addStretch(1);
+    header->addWidget(m_status);
+    layout->addLayout(header);
+
+    m_cpu = new MetricRow(u"CPU"_s, this);
+    m_cpu->setObjectName(u"cpu"_s);
+    m_cpu->setColor(color::blue());
+    m_memory = new MetricRow(u"内存"_s, this);
+    m_memory->setObjectName(u"memory"_s);
+    m_memory->setColor(color::purple());
+    m_disk = new MetricRow(u"磁盘"_s, this);
+    m_disk->setObjectName(u"disk"_s);
+    layout->addWidget(m_cpu);
+    layout->addWidget(m_memory);
+    layout->addWidget(m_disk);
+
+    auto *footer = new QHBoxLayout;
+    footer->setSpacing(defaultSpacing);
+    auto *rack = new QLabel(this);
+    const int rackSize = QFontInfo(ui::font(TextStyle::Caption)).pixelSize() + 1;
+    rack->setPixmap(iconPixmap(u"hdd-rack"_s, color::secondaryText(), rackSize, devicePixelRatioF()));
+    auto *service = new QHBoxLayout;
+    service->setSpacing(4);
+    service->addWidget(rack);
+    service->addWidget(label(u"服务"_s, TextStyle::Caption, color::secondaryText(), QFont::Normal, this));
+    footer->addLayout(service);
+    footer->addStretch(1);
+    m_services = label({}, TextStyle::Caption, color::secondaryText(), QFont::Normal, this);
+    m_services->setObjectName(u"services"_s);
+    m_services->setFont(monospaced(TextStyle::Caption));
+    footer->addWidget(m_services);
+    layout->addLayout(footer);
+
+    setRuntime(m_runtime);
+}
+
+void NodeCard::setRuntime(const NodeRuntime &runtime)
+{
+    m_runtime = runtime;
+    const MetricsSnapshot &m = runtime.metrics;
+    const QColor tint = statusColor(runtime.status);
+    m_dot->setColor(tint);
+    m_name->setText(runtime.node.name);
+    m_status->setText(statusLabel(runtime.status));
+    setLabelColor(m_status, tint);
+    m_cpu->setValue(m.cpuUsage);
+    m_memory->setValue(m.memoryUsage);
+    m_disk->setValue(m.diskUsage);
+    m_disk->setColor(diskColor(m.diskUsage));
+    m_services->setText(QString::number(m.servicesRunning) + u'/' + QString::number(m.servicesTotal));
+    setAccessibleName(runtime.node.name);
+    setAccessibleDescription(statusLabel(runtime.status));
+}
+
+} // namespace vantor::ui

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "CardFrame.h"
+#include "model/NodeStatus.h"
+
+class QLabel;
+
+namespace vantor::ui {
+
+class MetricRow;
+class StatusDot;
+
+// The disk bar turns orange only above 85 %.
+QColor diskColor(double diskUsage);
+
+// One server on the overview: status, CPU / memory / disk bars and its service count.
+class NodeCard : public CardFrame
+{
+    Q_OBJECT
+public:
+    explicit NodeCard(QWidget *parent = nullptr);
+
+    void setRuntime(const NodeRuntime &runtime);
+    const NodeRuntime &runtime() const { return m_runtime; }
+
+private:
+    NodeRuntime m_runtime;
+    StatusDot *m_dot;
+    QLabel *m_name;
+    QLabel *m_status;
+    MetricRow *m_cpu;
+    MetricRow *m_memory;
+    MetricRow *m_disk;
+    QLabel *m_services;
+};
+
+} // namespace vantor::ui

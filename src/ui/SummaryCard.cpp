@@ -1,0 +1,66 @@
+#include "SummaryCard.h"
+
+#include "Style.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace vantor::ui {
+
+namespace {
+int iconSize()
+{
+    return QFontInfo(ui::font(TextStyle::Body)).pixelSize() + 2;
+}
+} // namespace
+
+SummaryCard::SummaryCard(QWidget *parent) : CardFrame(parent)
+{
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(17, 17, 17, 17);
+    layout->setSpacing(10);
+
+    auto *top = new QHBoxLayout;
+    top->setSpacing(defaultSpacing);
+    m_icon = new QLabel(this);
+    m_icon->setFixedSize(iconSize(), iconSize());
+    m_title = label({}, TextStyle::Body, color::secondaryText(), QFont::Normal, this);
+    top->addWidget(m_icon);
+    top->addWidget(m_title);
+    top->addStretch(1);
+    layout->addLayout(top);
+
+    m_value = label({}, TextStyle::Body, color::primaryText(), QFont::Normal, this);
+    m_value->setFont(roundedNumber(28));
+    layout->addWidget(m_value);
+
+    m_subtitle = label({}, TextStyle::Caption, color::secondaryText(), QFont::Normal, this);
+    layout->addWidget(m_subtitle);
+}
+
+void SummaryCard::setTile(const SummaryTile &tile)
+{
+    if (tile == m_tile) return;
+    const bool iconChanged = tile.icon != m_tile.icon || tile.color != m_tile.color;
+    m_tile = tile;
+    m_title->setText(tile.title);
+    m_value->setText(tile.value);
+    m_subtitle->setText(tile.subtitle);
+    setAccessibleName(tile.title);
+    setAccessibleDescription(tile.value + u' ' + tile.subtitle);
+    if (iconChanged) updateIcon();
+}
+
+void SummaryCard::updateIcon()
+{
+    if (m_tile.icon.isEmpty()) {
+        m_icon->clear();
+        return;
+    }
+    m_icon->setPixmap(iconPixmap(m_tile.icon, m_tile.color, iconSize(), devicePixelRatioF()));
+}
+
+} // namespace vantor::ui
