@@ -1,3 +1,4 @@
+#include "ui/AlertList.h"
 #include "ui/DetailMetric.h"
 #include "ui/Format.h"
 #include "ui/InfoCard.h"
@@ -121,7 +122,7 @@ private Q_SLOTS:
         QCOMPARE(part<InfoCard>("load")->value(), u"0.00"_s);
         QCOMPARE(part<InfoCard>("uptime")->value(), u"0h"_s);
         QCOMPARE(part<InfoCard>("services")->value(), u"0/0"_s);
-        // TODO(AlertList): assert the alert list's empty state once it is embedded.
+        QVERIFY(part<AlertList>("alerts")->showsEmptyState());
     }
 
     void tiles_data()
@@ -171,6 +172,15 @@ private Q_SLOTS:
         QCOMPARE(part<InfoCard>("uptime")->value(), u"5h"_s);
         QCOMPARE(part<QLabel>("status")->text(), u"严重"_s);
         QCOMPARE(part<QLabel>("status")->palette().color(QPalette::WindowText), color::red());
+
+        // The alert list follows too, and holds this node's alerts alone.
+        m.alerts = {makeAlert(u"critical"_s, u"磁盘"_s, u"95%"_s, QDateTime::currentDateTimeUtc()),
+                    makeAlert(u"warning"_s, u"负载"_s, u"高"_s, QDateTime::currentDateTimeUtc())};
+        view.setRuntime(runtime(m, NodeStatus::critical));
+        const AlertList *alerts = part<AlertList>("alerts");
+        QVERIFY(!alerts->showsEmptyState());
+        QCOMPARE(alerts->model()->rowCount(), 2);
+        QCOMPARE(alerts->model()->entries().first().nodeName, u"北京-01"_s);
     }
 };
 

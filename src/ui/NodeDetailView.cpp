@@ -1,5 +1,6 @@
 #include "NodeDetailView.h"
 
+#include "AlertList.h"
 #include "DetailMetric.h"
 #include "Format.h"
 #include "InfoCard.h"
@@ -48,8 +49,7 @@ NodeDetailView::NodeDetailView(QWidget *parent) : QWidget(parent)
     m_uptime->setObjectName(u"uptime"_s);
     m_services->setObjectName(u"services"_s);
 
-    // TODO(AlertList): replace this empty slot with the alert list for this node alone.
-    m_alerts = new QWidget;
+    m_alerts = new AlertList;
     m_alerts->setObjectName(u"alerts"_s);
 
     auto *page = new QWidget;
@@ -130,6 +130,7 @@ void NodeDetailView::setRuntime(const NodeRuntime &runtime)
     m_load->setValue(fixedTwoDecimals(m.loadAverage));
     m_uptime->setValue(uptimeText(m.uptimeSeconds));
     m_services->setValue(servicesText(m));
+    m_alerts->setNodes({runtime});
 }
 
 } // namespace vantor::ui

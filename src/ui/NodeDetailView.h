@@ -9,6 +9,7 @@ class QVBoxLayout;
 
 namespace vantor::ui {
 
+class AlertList;
 class DetailMetric;
 class InfoCard;
 
@@ -36,8 +37,7 @@ private:
     InfoCard *m_load = nullptr;
     InfoCard *m_uptime = nullptr;
     InfoCard *m_services = nullptr;
-    // TODO(AlertList): slot for this node's alert list until AlertList lands.
-    QWidget *m_alerts = nullptr;
+    AlertList *m_alerts = nullptr;
 };
 
 } // namespace vantor::ui

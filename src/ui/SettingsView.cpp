@@ -13,11 +13,25 @@
 #include <QStringEncoder>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace vantor::ui {
 
 using namespace Qt::StringLiterals;
 
 namespace {
+
+// Tall enough by default to show a list of three nodes without scrolling; never below 210.
+class ConfigEditor : public QPlainTextEdit
+{
+public:
+    QSize sizeHint() const override
+    {
+        const int lines = 24; // CJK lines are taller than the monospaced font alone
+        const int height = fontMetrics().lineSpacing() * lines + 2 * int(document()->documentMargin()) + 2;
+        return {QPlainTextEdit::sizeHint().width(), std::max(210, height)};
+    }
+};
 
 // The editor's frame: a 1-wide line in the secondary colour at a quarter opacity.
 QString editorStyle()
@@ -27,6 +41,15 @@ QString editorStyle()
         .arg(line.red())
         .arg(line.green())
         .arg(line.blue());
+}
+
+// Filled with the accent colour; Fusion's own button gradient washes a palette colour out.
+QString accentButtonStyle()
+{
+    const QColor accent = color::blue();
+    return u"QPushButton#save { background: %1; color: white; border: 1px solid %2; border-radius: 4px;"
+           " padding: 3px 14px; } QPushButton#save:pressed { background: %2; }"_s.arg(
+               accent.name(), accent.darker(120).name());
 }
 
 QString nodeListText(const QList<NodeRuntime> &runtimes)
@@ -58,7 +81,7 @@ SettingsView::SettingsView(MonitorStore *store, QWidget *parent) : QDialog(paren
         TextStyle::Caption, color::secondaryText());
     help->setWordWrap(true);
 
-    m_editor = new QPlainTextEdit;
+    m_editor = new ConfigEditor;
     m_editor->setObjectName(u"config"_s);
     m_editor->setFont(monospaced(TextStyle::Body));
     m_editor->setMinimumHeight(210);
@@ -77,10 +100,8 @@ SettingsView::SettingsView(MonitorStore *store, QWidget *parent) : QDialog(paren
     auto *saveButton = new QPushButton(u"保存并刷新"_s);
     saveButton->setObjectName(u"save"_s);
     saveButton->setDefault(true);
-    QPalette accent = saveButton->palette();
-    accent.setColor(QPalette::Button, color::blue());
-    accent.setColor(QPalette::ButtonText, Qt::white);
-    saveButton->setPalette(accent);
+    saveButton->setStyleSheet(accentButtonStyle());
+    saveButton->setMinimumHeight(cancel->sizeHint().height());
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(saveButton, &QPushButton::clicked, this, &SettingsView::save);
 
