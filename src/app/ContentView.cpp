@@ -272,6 +272,7 @@ void ContentView::rebuildRows()
         connect(row, &SidebarEntry::clicked, this, [this, id] { select(id); });
         connect(row, &SidebarEntry::stepRequested, this, [this, row](int delta) { step(row, delta); });
         m_rowsLayout->addWidget(row);
+        row->show(); // at once, not on the next turn of the event loop, so it can take the focus
         setTabOrder(previous, row);
         previous = row;
         m_rows.append(row);

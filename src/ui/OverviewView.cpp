@@ -131,6 +131,7 @@ void OverviewView::rebuildCards(const QList<NodeRuntime> &nodes)
         auto *card = new NodeCard(widget());
         card->setObjectName(u"node:"_s + ids[i]);
         m_grid->addWidget(card, int(i / 3), int(i % 3));
+        card->show();
         m_cards.append(card);
     }
     m_cardIds = ids;

@@ -1,0 +1,202 @@
+#include "ui/AlertList.h"
+#include "ui/Format.h"
+#include "ui/Style.h"
+
+#include <QAbstractItemView>
+#include <QLabel>
+#include <QScrollBar>
+#include <QtTest>
+
+using namespace vantor;
+using namespace vantor::ui;
+using namespace Qt::StringLiterals;
+
+Q_DECLARE_METATYPE(NodeRuntime)
+
+namespace {
+
+const QDateTime t0 = QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC);
+
+// "severity@secondsAfterT0:title" for each alert of one node.
+NodeRuntime node(const QString &name, const QStringList &alerts, NodeStatus status = NodeStatus::warning)
+{
+    NodeRuntime runtime;
+    runtime.node = {name.toLower(), name, u"http://127.0.0.1:9100/metrics"_s, {}};
+    runtime.status = status;
+    for (const QString &spec : alerts) {
+        const QString severity = spec.section(u'@', 0, 0);
+        const int offset = spec.section(u'@', 1).section(u':', 0, 0).toInt();
+        runtime.metrics.alerts.append(makeAlert(severity, spec.section(u':', 1), u"d"_s, t0.addSecs(offset)));
+    }
+    return runtime;
+}
+
+QStringList headlines(const AlertListModel *model)
+{
+    QStringList out;
+    for (int row = 0; row < model->rowCount(); ++row)
+        out.append(model->index(row).data().toString());
+    return out;
+}
+
+} // namespace
+
+class TestAlertList : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void order_data()
+    {
+        QTest::addColumn<QList<NodeRuntime>>("nodes");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("newest first across nodes")
+            << QList<NodeRuntime>{node(u"A"_s, {u"warning@10:a1"_s, u"warning@30:a2"_s}),
+                                  node(u"B"_s, {u"critical@20:b1"_s})}
+            << QStringList{u"A · a2"_s, u"B · b1"_s, u"A · a1"_s};
+        QTest::newRow("equal times keep node order, then reading order")
+            << QList<NodeRuntime>{node(u"A"_s, {u"warning@5:a1"_s, u"critical@5:a2"_s}),
+                                  node(u"B"_s, {u"critical@5:b1"_s}), node(u"C"_s, {u"warning@5:c1"_s})}
+            << QStringList{u"A · a1"_s, u"A · a2"_s, u"B · b1"_s, u"C · c1"_s};
+        QTest::newRow("severity plays no part")
+            << QList<NodeRuntime>{node(u"A"_s, {u"warning@2:late"_s, u"critical@1:early"_s})}
+            << QStringList{u"A · late"_s, u"A · early"_s};
+        QTest::newRow("offline node keeps listing its earlier reading")
+            << QList<NodeRuntime>{node(u"A"_s, {u"warning@1:old"_s}, NodeStatus::offline)}
+            << QStringList{u"A · old"_s};
+    }
+    void order()
+    {
+        QFETCH(QList<NodeRuntime>, nodes);
+        QFETCH(QStringList, expected);
+        AlertList list;
+        list.setNodes(nodes);
+        QCOMPARE(headlines(list.model()), expected);
+        QVERIFY(!list.showsEmptyState());
+    }
+
+    void severityIcon_data()
+    {
+        QTest::addColumn<QString>("severity");
+        QTest::addColumn<QString>("icon");
+        QTest::addColumn<QColor>("tint");
+        const QString octagon = u"exclamation-octagon-fill"_s, triangle = u"exclamation-triangle-fill"_s;
+        QTest::newRow("critical") << u"critical"_s << octagon << color::red();
+        QTest::newRow("Critical") << u"Critical"_s << triangle << color::orange();
+        QTest::newRow("CRITICAL") << u"CRITICAL"_s << triangle << color::orange();
+        QTest::newRow("critical with a space") << u"critical "_s << triangle << color::orange();
+        QTest::newRow("warning") << u"warning"_s << triangle << color::orange();
+        QTest::newRow("other word") << u"info"_s << triangle << color::orange();
+        QTest::newRow("empty") << QString() << triangle << color::orange();
+    }
+    void severityIcon()
+    {
+        QFETCH(QString, severity);
+        QFETCH(QString, icon);
+        QFETCH(QColor, tint);
+        AlertList list;
+        list.setNodes({node(u"A"_s, {severity + u"@0:x"_s})});
+        const QModelIndex row = list.model()->index(0);
+        QCOMPARE(row.data(AlertListModel::IconRole).toString(), icon);
+        QCOMPARE(row.data(AlertListModel::TintRole).value<QColor>(), tint);
+    }
+
+    void dividers_data()
+    {
+        QTest::addColumn<QList<NodeRuntime>>("nodes");
+        QTest::addColumn<QList<bool>>("dividers");
+        QTest::newRow("one alert, no divider")
+            << QList<NodeRuntime>{node(u"A"_s, {u"warning@0:x"_s})} << QList<bool>{false};
+        QTest::newRow("three alerts from two nodes, two dividers")
+            << QList<NodeRuntime>{node(u"A"_s, {u"warning@0:x"_s, u"critical@1:y"_s}),
+                                  node(u"B"_s, {u"warning@2:z"_s})}
+            << QList<bool>{true, true, false};
+    }
+    void dividers()
+    {
+        QFETCH(QList<NodeRuntime>, nodes);
+        QFETCH(QList<bool>, dividers);
+        AlertList list;
+        list.setNodes(nodes);
+        QList<bool> actual;
+        for (int row = 0; row < list.model()->rowCount(); ++row)
+            actual.append(list.model()->index(row).data(AlertListModel::DividerRole).toBool());
+        QCOMPARE(actual, dividers);
+    }
+
+    void emptyState_data()
+    {
+        QTest::addColumn<QList<NodeRuntime>>("nodes");
+        QTest::newRow("no nodes") << QList<NodeRuntime>{};
+        QTest::newRow("never answered") << QList<NodeRuntime>{node(u"A"_s, {}, NodeStatus::offline)};
+        NodeRuntime noticesOnly = node(u"A"_s, {}, NodeStatus::online);
+        noticesOnly.metrics.notices = QList<ServerAlert>{makeAlert(u"critical"_s, u"n"_s, u"d"_s, t0)};
+        QTest::newRow("notices only") << QList<NodeRuntime>{noticesOnly};
+    }
+    void emptyState()
+    {
+        QFETCH(QList<NodeRuntime>, nodes);
+        AlertList list;
+        list.setNodes({node(u"A"_s, {u"warning@0:x"_s})}); // from rows back to the empty state
+        list.setNodes(nodes);
+        QCOMPARE(list.model()->rowCount(), 0);
+        QVERIFY(list.showsEmptyState());
+        QStringList texts;
+        for (const QLabel *label : list.findChildren<QLabel *>())
+            if (label->isVisibleTo(&list)) texts.append(label->text());
+        QVERIFY(texts.contains(u"暂无告警"_s));
+        QVERIFY(texts.contains(u"所有节点均处于正常状态"_s));
+    }
+
+    // The row texts: the node name prefixes even a single node's alerts, the detail and a time of
+    // day without date are shown as sent.
+    void rowTexts()
+    {
+        AlertList list;
+        NodeRuntime one = node(u"北京-01"_s, {});
+        const QDateTime yesterday = QDateTime::currentDateTime().addDays(-1);
+        one.metrics.alerts.append(makeAlert(u"warning"_s, u"<b>磁盘</b>"_s, u"根分区 91%"_s, yesterday));
+        list.setNodes({one});
+        const QModelIndex row = list.model()->index(0);
+        QCOMPARE(row.data().toString(), u"北京-01 \u00B7 <b>磁盘</b>"_s);
+        QCOMPARE(row.data(AlertListModel::DetailRole).toString(), u"根分区 91%"_s);
+        QCOMPARE(row.data(AlertListModel::TimeRole).toString(),
+                 QLocale::system().toString(yesterday.time(), QLocale::ShortFormat));
+    }
+
+    // The list is as tall as its rows (the page scrolls, never the list) and paints each row's icon
+    // in its tint and a divider between rows.
+    void paintsRowsAtFullHeight()
+    {
+        AlertList list;
+        list.setNodes({node(u"A"_s, {u"critical@9:x"_s, u"warning@1:y"_s})});
+        list.resize(600, list.sizeHint().height());
+        const int rowHeight = AlertRowDelegate::rowHeight();
+        QCOMPARE(list.height(), 2 * rowHeight);
+        const auto *view = list.findChild<QAbstractItemView *>();
+        QVERIFY(view);
+        QCOMPARE(view->verticalScrollBar()->maximum(), 0);
+
+        const QImage image = list.grab().toImage();
+        auto hasColour = [&](int top, const QColor &c) {
+            for (int y = top; y < top + rowHeight; ++y)
+                for (int x = 0; x < 60; ++x) {
+                    const QColor p = image.pixelColor(x, y);
+                    if (qAbs(p.red() - c.red()) < 12 && qAbs(p.green() - c.green()) < 12 &&
+                        qAbs(p.blue() - c.blue()) < 12)
+                        return true;
+                }
+            return false;
+        };
+        QVERIFY(hasColour(0, color::red()));
+        QVERIFY(!hasColour(0, color::orange()));
+        QVERIFY(hasColour(rowHeight, color::orange()));
+        // The divider darkens the card's last pixel line of the first row, not of the last.
+        const QColor card = image.pixelColor(300, rowHeight / 2);
+        QVERIFY(image.pixelColor(300, rowHeight - 1).lightness() < card.lightness());
+        QCOMPARE(image.pixelColor(300, 2 * rowHeight - 1), image.pixelColor(300, 2 * rowHeight - 3));
+    }
+};
+
+QTEST_MAIN(TestAlertList)
+#include "tst_alertlist.moc"

@@ -1,0 +1,270 @@
+#include "FakeAgent.h"
+#include "StoreFixture.h"
+#include "app/ContentView.h"
+#include "app/NodeSidebarRow.h"
+#include "ui/NodeDetailView.h"
+#include "ui/OverviewView.h"
+#include "ui/SettingsView.h"
+#include "ui/StatusDot.h"
+#include "ui/Style.h"
+
+#include <QAccessible>
+#include <QLabel>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QtTest>
+
+#include <memory>
+
+using namespace vantor;
+using namespace vantor::ui;
+using namespace Qt::StringLiterals;
+
+class TestContentView : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<test::FakeAgent> agent;
+    std::unique_ptr<test::TempNodeFiles> files;
+
+    QList<ServerNode> nodes(const QStringList &ids = {u"a"_s, u"b"_s, u"c"_s}) const
+    {
+        QList<ServerNode> out;
+        for (const QString &id : ids)
+            out.append({id, u"节点 "_s + id, agent->url(), {}});
+        return out;
+    }
+    std::unique_ptr<ContentView> window(bool show)
+    {
+        auto view = std::make_unique<ContentView>(files->locations());
+        view->store()->setFetchLimits({300, 1000, 1 << 20});
+        if (show) {
+            view->show();
+            if (!QTest::qWaitForWindowExposed(view.get())) qFatal("window not exposed");
+            test::waitIdle(*view->store());
+        }
+        return view;
+    }
+    static QList<NodeSidebarRow *> rows(const ContentView &view)
+    {
+        return view.findChildren<NodeSidebarRow *>();
+    }
+    static SidebarEntry *overviewEntry(const ContentView &view)
+    {
+        return view.findChild<SidebarEntry *>(u"overviewEntry"_s);
+    }
+    // The overview entry's caption: semibold and primary while selected.
+    static bool entryLooksSelected(const ContentView &view)
+    {
+        for (const QLabel *l : overviewEntry(view)->findChildren<QLabel *>()) {
+            if (l->text() != u"总览"_s) continue;
+            const bool strong = l->font().weight() == QFont::DemiBold;
+            const bool primary = l->palette().color(QPalette::WindowText) == color::primaryText();
+            if (strong != primary) qFatal("mixed overview entry style");
+            return strong;
+        }
+        qFatal("no overview caption");
+    }
+    static QWidget *detailShown(const ContentView &view)
+    {
+        return view.findChild<QStackedWidget *>()->currentWidget();
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        agent = std::make_unique<test::FakeAgent>();
+        agent->answer(200, test::replyBody(test::sampleReading(10)));
+        files = std::make_unique<test::TempNodeFiles>(nodes());
+    }
+    void cleanup()
+    {
+        files.reset();
+        agent.reset();
+    }
+
+    void sidebarRow_data()
+    {
+        QTest::addColumn<bool>("refresh");
+        QTest::addColumn<double>("cpu");
+        QTest::addColumn<QStringList>("severities");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QColor>("dot");
+        QTest::addColumn<QString>("cpuText");
+        QTest::newRow("before the first refresh")
+            << false << 50.0 << QStringList{} << u"离线"_s << color::gray() << u"0%"_s;
+        QTest::newRow("online, 37.9")
+            << true << 37.9 << QStringList{} << u"正常"_s << color::green() << u"37%"_s;
+        QTest::newRow("warning, 99.99")
+            << true << 99.99 << QStringList{u"warning"_s} << u"告警"_s << color::orange() << u"99%"_s;
+        QTest::newRow("critical, 0.4") << true << 0.4 << QStringList{u"warning"_s, u"critical"_s} << u"严重"_s
+                                       << color::red() << u"0%"_s;
+        QTest::newRow("online, -0.4")
+            << true << -0.4 << QStringList{} << u"正常"_s << color::green() << u"0%"_s;
+    }
+    void sidebarRow()
+    {
+        QFETCH(bool, refresh);
+        QFETCH(double, cpu);
+        QFETCH(QStringList, severities);
+        QFETCH(QString, status);
+        QFETCH(QColor, dot);
+        QFETCH(QString, cpuText);
+        agent->answer(200, test::replyBody(test::sampleReading(cpu, severities)));
+        auto view = window(false);
+        if (refresh) {
+            view->store()->refresh();
+            QVERIFY(test::waitIdle(*view->store()));
+        }
+        QTRY_COMPARE(rows(*view).value(0)->statusText(), status);
+        const NodeSidebarRow *row = rows(*view).value(0);
+        QCOMPARE(rows(*view).size(), 3);
+        QCOMPARE(row->dotColor(), dot);
+        QCOMPARE(row->cpuText(), cpuText);
+        QCOMPARE(row->accessibleName(), u"节点 a"_s);
+    }
+
+    // Polling starts when the window is first shown, not when it is built.
+    void startsPollingWhenShown()
+    {
+        auto view = window(false);
+        QTest::qWait(100);
+        QCOMPARE(agent->requests().size(), 0);
+        view->show();
+        QTRY_COMPARE(agent->requests().size(), 3);
+        QTRY_COMPARE(rows(*view).value(0)->statusText(), u"正常"_s);
+    }
+
+    void selection()
+    {
+        auto view = window(true);
+        QVERIFY(entryLooksSelected(*view));
+        QCOMPARE(detailShown(*view), view->findChild<OverviewView *>());
+
+        QTest::mouseClick(rows(*view)[1], Qt::LeftButton);
+        QCOMPARE(view->selectedID(), u"b"_s);
+        QCOMPARE(detailShown(*view), view->findChild<NodeDetailView *>());
+        const QList<bool> selected{rows(*view)[0]->isSelected(), rows(*view)[1]->isSelected(),
+                                   rows(*view)[2]->isSelected()};
+        QCOMPARE(selected, (QList<bool>{false, true, false}));
+        QVERIFY(!entryLooksSelected(*view));
+
+        QTest::mouseClick(overviewEntry(*view), Qt::LeftButton);
+        QCOMPARE(view->selectedID(), std::nullopt);
+        QCOMPARE(detailShown(*view), view->findChild<OverviewView *>());
+        for (const NodeSidebarRow *row : rows(*view))
+            QVERIFY(!row->isSelected());
+        QVERIFY(entryLooksSelected(*view));
+    }
+
+    // A selected id that a new node list no longer holds: the overview shows, nothing is
+    // highlighted and the selection keeps the old id until the next click.
+    void selectedIdVanishes()
+    {
+        auto view = window(true);
+        QTest::mouseClick(rows(*view)[1], Qt::LeftButton);
+        view->store()->apply(nodes({u"a"_s, u"c"_s, u"d"_s}), false);
+        QTRY_COMPARE(rows(*view).value(2)->runtime().id(), u"d"_s);
+        QCOMPARE(view->selectedID(), u"b"_s);
+        QCOMPARE(detailShown(*view), view->findChild<OverviewView *>());
+        for (const NodeSidebarRow *row : rows(*view))
+            QVERIFY(!row->isSelected());
+        QVERIFY(!entryLooksSelected(*view));
+    }
+
+    // A refresh changes rows in place: same widgets, same focus. A new list shape rebuilds them and
+    // the focus follows the node's id.
+    void refreshKeepsWidgetsAndFocus()
+    {
+        auto view = window(true);
+        view->store()->apply(nodes(), true);
+        const QList<NodeSidebarRow *> before = rows(*view);
+        const QPointer<NodeSidebarRow> oldSecond = before[1];
+        before[1]->setFocus(Qt::TabFocusReason);
+        const qint64 tick = view->store()->tick();
+        view->store()->refresh();
+        QTRY_VERIFY(view->store()->tick() > tick);
+        QCoreApplication::processEvents();
+        QCOMPARE(rows(*view), before);
+        QVERIFY(before[1]->hasFocus());
+
+        view->store()->apply(nodes({u"x"_s, u"b"_s, u"c"_s}), true);
+        QTRY_COMPARE(rows(*view).value(0)->runtime().id(), u"x"_s);
+        QVERIFY(oldSecond.isNull());
+        QVERIFY(rows(*view)[1]->hasFocus());
+    }
+
+    void toolbar()
+    {
+        auto view = window(true);
+        auto *dot = view->findChild<QWidget *>(u"dataSource"_s)->findChild<StatusDot *>();
+        auto *caption = view->findChild<QWidget *>(u"dataSource"_s)->findChild<QLabel *>();
+        auto *refresh = view->findChild<QToolButton *>(u"refreshButton"_s);
+        QCOMPARE(dot->color(), color::green());
+        QCOMPARE(caption->text(), u"实时采集"_s);
+        QCOMPARE(refresh->toolTip(), u"立即刷新"_s);
+
+        view->store()->apply(nodes(), true);
+        QTRY_COMPARE(dot->color(), color::orange());
+        QVERIFY(caption->text() != u"实时采集"_s && !caption->text().isEmpty());
+        view->store()->apply(nodes(), false);
+        QTRY_COMPARE(dot->color(), color::green());
+        QCOMPARE(caption->text(), u"实时采集"_s);
+        QVERIFY(test::waitIdle(*view->store()));
+
+        // The icon follows isRefreshing; the button stays usable during a cycle.
+        agent->setBehaviour(test::FakeAgent::Behaviour::Silent);
+        QTRY_COMPARE(refresh->property("iconName").toString(), u"arrow-clockwise"_s);
+        QTest::mouseClick(refresh, Qt::LeftButton);
+        QVERIFY(view->store()->isRefreshing());
+        QTRY_COMPARE(refresh->property("iconName").toString(), u"arrow-repeat"_s);
+        QVERIFY(refresh->isEnabled());
+        QTest::mouseClick(refresh, Qt::LeftButton);
+        QVERIFY(test::waitIdle(*view->store()));
+        QTRY_COMPARE(refresh->property("iconName").toString(), u"arrow-clockwise"_s);
+    }
+
+    void keyboard()
+    {
+        auto view = window(true);
+        view->activateWindow();
+        overviewEntry(*view)->setFocus(Qt::TabFocusReason);
+        auto key = [](Qt::Key k) { QTest::keyClick(QApplication::focusWidget(), k); };
+        key(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), rows(*view)[0]);
+        key(Qt::Key_Return);
+        QCOMPARE(view->selectedID(), u"a"_s);
+        key(Qt::Key_Down);
+        key(Qt::Key_Space);
+        QCOMPARE(view->selectedID(), u"b"_s);
+        key(Qt::Key_Up);
+        key(Qt::Key_Up);
+        QCOMPARE(QApplication::focusWidget(), overviewEntry(*view));
+        key(Qt::Key_Enter);
+        QCOMPARE(view->selectedID(), std::nullopt);
+
+        // Every control that takes the keyboard focus has a name for assistive technology.
+        for (QWidget *w : view->findChildren<QWidget *>()) {
+            if (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisibleTo(view.get())) continue;
+            QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w);
+            QVERIFY2(a && !a->text(QAccessible::Name).isEmpty(), w->metaObject()->className());
+        }
+    }
+
+    void settingsSheet()
+    {
+        auto view = window(true);
+        QTest::mouseClick(view->findChild<SidebarEntry *>(u"settingsButton"_s), Qt::LeftButton);
+        auto *sheet = view->findChild<SettingsView *>();
+        QVERIFY(view->showingSettings());
+        QTRY_VERIFY(sheet->isVisible());
+        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+        sheet->reject();
+        QVERIFY(!view->showingSettings());
+        QCOMPARE(view->selectedID(), std::nullopt);
+    }
+};
+
+QTEST_MAIN(TestContentView)
+#include "tst_contentview.moc"

@@ -1,0 +1,260 @@
+#include "StoreFixture.h"
+#include "ui/AlertList.h"
+#include "ui/Format.h"
+#include "ui/MeterBar.h"
+#include "ui/MetricRow.h"
+#include "ui/NodeCard.h"
+#include "ui/OverviewView.h"
+#include "ui/Style.h"
+
+#include <QAbstractItemView>
+#include <QLabel>
+#include <QScrollBar>
+#include <QSpontaneKeyEvent>
+#include <QtTest>
+
+#include <cmath>
+#include <limits>
+
+using namespace vantor;
+using namespace vantor::ui;
+using namespace Qt::StringLiterals;
+
+Q_DECLARE_METATYPE(FleetFigures)
+
+namespace {
+
+NodeRuntime runtime(const QString &id, NodeStatus status, int alerts = 0)
+{
+    NodeRuntime r;
+    r.node = {id, u"节点 "_s + id, u"http://127.0.0.1:9100/metrics"_s, {}};
+    r.status = status;
+    const QDateTime at = QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC);
+    for (int i = 0; i < alerts; ++i)
+        r.metrics.alerts.append(makeAlert(u"warning"_s, u"t"_s, u"d"_s, at.addSecs(i)));
+    return r;
+}
+
+QList<NodeRuntime> three(int alertsEach = 0)
+{
+    return {runtime(u"a"_s, NodeStatus::online, alertsEach), runtime(u"b"_s, NodeStatus::warning, alertsEach),
+            runtime(u"c"_s, NodeStatus::offline, alertsEach)};
+}
+
+} // namespace
+
+class TestOverview : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void tiles_data()
+    {
+        QTest::addColumn<FleetFigures>("figures");
+        QTest::addColumn<QStringList>("values");
+        QTest::addColumn<QString>("alertCaption");
+        QTest::addColumn<QColor>("alertColour");
+        const QString calm = u"运行平稳"_s, attention = u"需要关注"_s;
+        QTest::newRow("one of three online")
+            << FleetFigures{1, 3, 0, 0, 0} << QStringList{u"1/3"_s, u"0"_s, u"0%"_s} << calm
+            << color::green();
+        QTest::newRow("none online, no alerts")
+            << FleetFigures{0, 3, 0, 0, 0} << QStringList{u"0/3"_s, u"0"_s, u"0%"_s} << calm
+            << color::green();
+        QTest::newRow("alerts but no warning node")
+            << FleetFigures{3, 3, 4, 0, 30} << QStringList{u"3/3"_s, u"4"_s, u"30%"_s} << calm
+            << color::green();
+        QTest::newRow("warning node without alerts counted")
+            << FleetFigures{2, 3, 0, 1, 12.7} << QStringList{u"2/3"_s, u"0"_s, u"12%"_s} << attention
+            << color::orange();
+        QTest::newRow("average CPU not a number")
+            << FleetFigures{0, 3, 7, 2, std::nan("")} << QStringList{u"0/3"_s, u"7"_s, u"—%"_s} << attention
+            << color::orange();
+    }
+    void tiles()
+    {
+        QFETCH(FleetFigures, figures);
+        QFETCH(QStringList, values);
+        QFETCH(QString, alertCaption);
+        QFETCH(QColor, alertColour);
+        OverviewView view(nullptr);
+        view.showContent(three(), std::nullopt, figures);
+        QList<SummaryTile> shown;
+        for (int i = 0; i < 3; ++i)
+            shown.append(view.findChild<SummaryCard *>(u"tile"_s + QString::number(i))->tile());
+        QCOMPARE((QStringList{shown[0].value, shown[1].value, shown[2].value}), values);
+        QCOMPARE(shown[0].subtitle, u"当前可连接"_s);
+        QCOMPARE(shown[1].title, u"活动告警"_s);
+        QCOMPARE(shown[1].subtitle, alertCaption);
+        QCOMPARE(shown[1].color, alertColour);
+        QCOMPARE(shown[2].title, u"平均 CPU"_s);
+        QCOMPARE(shown[2].subtitle, u"三节点平均"_s);
+        // The card's labels carry the tile's texts.
+        QStringList labels;
+        for (const QLabel *l : view.findChild<SummaryCard *>(u"tile1"_s)->findChildren<QLabel *>())
+            labels.append(l->text());
+        QVERIFY(labels.contains(values[1]) && labels.contains(alertCaption));
+    }
+
+    // Whole-number display truncates toward zero and never fails; the bar keeps the exact fraction,
+    // limited to empty and full.
+    void metricRow_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("fraction");
+        constexpr double inf = std::numeric_limits<double>::infinity();
+        QTest::newRow("79.9") << 79.9 << u"79%"_s << 0.799;
+        QTest::newRow("99.99") << 99.99 << u"99%"_s << 0.9999;
+        QTest::newRow("-0.4") << -0.4 << u"0%"_s << 0.0;
+        QTest::newRow("12.7") << 12.7 << u"12%"_s << 0.127;
+        QTest::newRow("120") << 120.0 << u"120%"_s << 1.0;
+        QTest::newRow("-5") << -5.0 << u"-5%"_s << 0.0;
+        QTest::newRow("NaN") << std::nan("") << u"—%"_s << 0.0;
+        QTest::newRow("1e300") << 1e300 << u"—%"_s << 1.0;
+        QTest::newRow("-1e300") << -1e300 << u"—%"_s << 0.0;
+        QTest::newRow("infinity") << inf << u"—%"_s << 1.0;
+        QTest::newRow("largest below 2^63") << 9223372036854774784.0 << u"9223372036854774784%"_s << 1.0;
+        QTest::newRow("2^63") << 9223372036854775808.0 << u"—%"_s << 1.0;
+        QTest::newRow("-2^63") << -9223372036854775808.0 << u"-9223372036854775808%"_s << 0.0;
+    }
+    void metricRow()
+    {
+        QFETCH(double, value);
+        QFETCH(QString, text);
+        QFETCH(double, fraction);
+        MetricRow row(u"CPU"_s);
+        row.setValue(value);
+        QCOMPARE(row.valueText(), text);
+        QCOMPARE(row.bar()->fraction(), fraction);
+    }
+
+    void nodeCard_data()
+    {
+        QTest::addColumn<double>("disk");
+        QTest::addColumn<QColor>("diskColour");
+        QTest::newRow("85 is green") << 85.0 << color::green();
+        QTest::newRow("85.01 is orange") << 85.01 << color::orange();
+        QTest::newRow("NaN is green") << std::nan("") << color::green();
+    }
+    void nodeCard()
+    {
+        QFETCH(double, disk);
+        QFETCH(QColor, diskColour);
+        NodeCard card;
+        NodeRuntime r = runtime(u"a"_s, NodeStatus::critical);
+        r.metrics.cpuUsage = 99;
+        r.metrics.memoryUsage = 99;
+        r.metrics.diskUsage = disk;
+        r.metrics.servicesRunning = 3;
+        r.metrics.servicesTotal = 4;
+        card.setRuntime(r);
+        QCOMPARE(card.findChild<MetricRow *>(u"disk"_s)->bar()->color(), diskColour);
+        QCOMPARE(card.findChild<MetricRow *>(u"cpu"_s)->bar()->color(), color::blue());
+        QCOMPARE(card.findChild<MetricRow *>(u"memory"_s)->bar()->color(), color::purple());
+        QCOMPARE(card.findChild<QLabel *>(u"services"_s)->text(), u"3/4"_s);
+
+        QStringList texts;
+        for (const QLabel *l : card.findChildren<QLabel *>())
+            texts.append(l->text());
+        QVERIFY(texts.contains(u"节点 a"_s) && texts.contains(u"严重"_s));
+
+        card.setRuntime(runtime(u"a"_s, NodeStatus::offline)); // the empty snapshot
+        QCOMPARE(card.findChild<QLabel *>(u"services"_s)->text(), u"0/0"_s);
+    }
+
+    void updateTime()
+    {
+        OverviewView view(nullptr);
+        auto *updated = view.findChild<QLabel *>(u"updated"_s);
+        view.showContent(three(), std::nullopt, {});
+        QVERIFY(updated->isHidden());
+        const QDateTime first = QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC);
+        for (const QDateTime &at : {first, first.addSecs(10)}) {
+            view.showContent(three(), at, {});
+            QVERIFY(!updated->isHidden());
+            QCOMPARE(updated->text(), u"更新于 "_s + standardTime(at));
+        }
+        QVERIFY(standardTimeFormat(QLocale(u"en_US"_s)).contains(u"ss"_s));
+        QCOMPARE(standardTimeFormat(QLocale(u"zh_CN"_s)), u"HH:mm:ss"_s);
+    }
+
+    // Same ids: cards and list are updated in place and the page keeps its scroll position.
+    // Other ids: the cards are rebuilt, one per node, three to a row.
+    void updatesInPlace()
+    {
+        OverviewView view(nullptr);
+        view.resize(900, 500);
+        view.showContent(three(20), std::nullopt, {});
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const QList<NodeCard *> cards = view.findChildren<NodeCard *>();
+        QCOMPARE(cards.size(), 3);
+        const QList<QPointer<NodeCard>> old{cards.begin(), cards.end()};
+        QScrollBar *scroll = view.verticalScrollBar();
+        QVERIFY(scroll->maximum() > 600);
+        scroll->setValue(600);
+
+        QList<NodeRuntime> changed = three(21);
+        changed[0].metrics.cpuUsage = 55;
+        view.showContent(changed, QDateTime::currentDateTime(), {});
+        QCoreApplication::processEvents();
+        QCOMPARE(view.findChildren<NodeCard *>(), cards);
+        QCOMPARE(cards.value(0)->runtime(), changed[0]);
+        QCOMPARE(view.findChild<AlertList *>()->model()->rowCount(), 63);
+        QCOMPARE(scroll->value(), 600);
+
+        QList<NodeRuntime> other = three();
+        other.append(runtime(u"d"_s, NodeStatus::online));
+        other[1].node.id = u"renamed"_s;
+        view.showContent(other, std::nullopt, {});
+        QCOMPARE(view.findChildren<NodeCard *>().size(), 4);
+        for (const QPointer<NodeCard> &card : old)
+            QVERIFY(card.isNull());
+        const auto *fourth = view.findChild<NodeCard *>(u"node:d"_s);
+        QVERIFY(fourth);
+        QTRY_VERIFY(fourth->y() > view.findChild<NodeCard *>(u"node:a"_s)->y());
+    }
+
+    // The list has no scrolling of its own: the wheel over it scrolls the page.
+    void wheelOverListScrollsPage()
+    {
+        OverviewView view(nullptr);
+        view.resize(900, 500);
+        view.showContent(three(30), std::nullopt, {});
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        auto *list = view.findChild<AlertList *>();
+        view.ensureWidgetVisible(list, 0, 0);
+        const int before = view.verticalScrollBar()->value();
+        QWidget *rows = list->findChild<QAbstractItemView *>()->viewport();
+        const QPoint inside(rows->width() / 2, 5);
+        QWheelEvent wheel(inside, rows->mapToGlobal(inside), {}, QPoint(0, -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QSpontaneKeyEvent::setSpontaneous(&wheel); // as from the window system: it may propagate
+        qApp->notify(rows, &wheel);
+        QVERIFY(view.verticalScrollBar()->value() > before);
+    }
+
+    // Bound to a store, the page follows it after a burst of notifications.
+    void followsStore()
+    {
+        const QList<ServerNode> nodes{{u"a"_s, u"A"_s, u"http://127.0.0.1:9/metrics"_s, {}},
+                                      {u"b"_s, u"B"_s, u"http://127.0.0.1:9/metrics"_s, {}},
+                                      {u"c"_s, u"C"_s, u"http://127.0.0.1:9/metrics"_s, {}}};
+        test::TempNodeFiles files(nodes);
+        MonitorStore store(files.locations());
+        OverviewView view(&store);
+        QVERIFY(view.findChild<QLabel *>(u"updated"_s)->isHidden());
+        store.apply(nodes, true);
+        QTRY_VERIFY(!view.findChild<QLabel *>(u"updated"_s)->isHidden());
+        const SummaryTile cpu = view.findChild<SummaryCard *>(u"tile2"_s)->tile();
+        QCOMPARE(cpu.value, percentText(store.averageCPU()));
+        QCOMPARE(view.findChild<SummaryCard *>(u"tile0"_s)->tile().value,
+                 QString::number(store.onlineCount()) + u"/3"_s);
+        QCOMPARE(view.findChild<AlertList *>()->model()->rowCount(), store.totalAlerts());
+    }
+};
+
+QTEST_MAIN(TestOverview)
+#include "tst_overview.moc"
