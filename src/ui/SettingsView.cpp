@@ -21,17 +21,25 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Tall enough by default to show a list of three nodes without scrolling; never below 210.
+// Tall enough by default to show a list of three nodes (20 lines) without scrolling; never below 210.
 class ConfigEditor : public QPlainTextEdit
 {
 public:
     QSize sizeHint() const override
     {
-        const int lines = 24; // CJK lines are taller than the monospaced font alone
+        const int lines = 20;
         const int height = fontMetrics().lineSpacing() * lines + 2 * int(document()->documentMargin()) + 2;
         return {QPlainTextEdit::sizeHint().width(), std::max(210, height)};
     }
 };
+
+// A monospaced face that has the Chinese glyphs too, so lines holding names keep the line height.
+QFont editorFont()
+{
+    QFont f = monospaced(TextStyle::Body);
+    f.setFamilies({u"Noto Sans Mono CJK SC"_s, f.family()});
+    return f;
+}
 
 // The editor's frame: a 1-wide line in the secondary colour at a quarter opacity.
 QString editorStyle()
@@ -62,7 +70,8 @@ QString nodeListText(const QList<NodeRuntime> &runtimes)
     QStringDecoder decode(QStringDecoder::Utf8);
     const QString text = decode(bytes);
     if (bytes.isEmpty() || decode.hasError()) return u"[]"_s;
-    return text;
+    // The final newline is dropped: the list then fits the editor without a blank line below it.
+    return text.endsWith(u'\n') ? text.chopped(1) : text;
 }
 
 } // namespace
@@ -83,7 +92,7 @@ SettingsView::SettingsView(MonitorStore *store, QWidget *parent) : QDialog(paren
 
     m_editor = new ConfigEditor;
     m_editor->setObjectName(u"config"_s);
-    m_editor->setFont(monospaced(TextStyle::Body));
+    m_editor->setFont(editorFont());
     m_editor->setMinimumHeight(210);
     m_editor->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_editor->setStyleSheet(editorStyle());
@@ -157,14 +166,23 @@ void SettingsView::showError(const QString &message)
 {
     m_error->setText(message);
     m_error->show();
-    adjustSize();
+    fitHeight();
+}
+
+// The width is fixed; the height follows the content, with or without the error line.
+void SettingsView::fitHeight()
+{
+    // Not adjustSize(): that caps a window at a share of the screen, which cuts the editor short.
+    layout()->invalidate();
+    layout()->activate();
+    resize(width(), sizeHint().height());
 }
 
 void SettingsView::hideError()
 {
     m_error->clear();
     m_error->hide();
-    adjustSize();
+    fitHeight();
 }
 
 } // namespace vantor::ui

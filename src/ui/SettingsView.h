@@ -28,6 +28,7 @@ private:
     void save();
     void showError(const QString &message);
     void hideError();
+    void fitHeight();
 
     MonitorStore *m_store;
     QCheckBox *m_demoMode = nullptr;
