@@ -64,7 +64,6 @@ private Q_SLOTS:
         // Capped at the signed 64-bit ends: 9223372036854775807 s and its negative twin.
         QTest::newRow("beyond the 64-bit range") << 1e19 << u"106751991167300d 15h"_s;
         QTest::newRow("below the 64-bit range") << -1e19 << u"-15h"_s;
-        QTest::newRow("infinite") << qInf() << u"106751991167300d 15h"_s;
         QTest::newRow("not a number") << qQNaN() << u"—"_s;
     }
     void uptime()
@@ -80,10 +79,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::newRow("printf rounding") << 12.345678 << u"12.35"_s;
         QTest::newRow("padded") << 0.5 << u"0.50"_s;
-        QTest::newRow("zero") << 0.0 << u"0.00"_s;
         QTest::newRow("binary half rounds to even") << 0.125 << u"0.12"_s;
-        QTest::newRow("binary just below") << 2.675 << u"2.67"_s;
-        QTest::newRow("negative") << -0.5 << u"-0.50"_s;
         QTest::newRow("no grouping") << 1234567.891 << u"1234567.89"_s;
         QTest::newRow("huge") << 1e20 << u"100000000000000000000.00"_s;
     }
