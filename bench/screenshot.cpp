@@ -37,7 +37,7 @@ bool save(const QPixmap &pixmap, const QDir &dir, const QString &name)
 bool isLoopback(const QString &address)
 {
     const QString host = QUrl(address).host();
-    return host == u"127.0.0.1"_s || host == u"::1"_s || host == u"localhost"_s;
+    return host == u"127.0.0.1"_s || host == u"::1"_s;
 }
 
 } // namespace
@@ -84,7 +84,17 @@ int main(int argc, char *argv[])
         painter.fillRect(composed.rect(), QColor(0, 0, 0, 60));
         const QPixmap sheetImage = sheet->grab();
         const QSizeF logical = sheetImage.deviceIndependentSize();
-        painter.drawPixmap(QPointF((window.width() - logical.width()) / 2, 0), sheetImage);
+        const QRectF place(QPointF((window.width() - logical.width()) / 2, 0), logical);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        for (int i = 1; i <= 12; ++i) { // a soft shadow under the sheet
+            painter.setBrush(QColor(0, 0, 0, 5));
+            painter.drawRoundedRect(place.adjusted(-i, -i + 4, i, i + 4), i, i);
+        }
+        painter.drawPixmap(place.topLeft(), sheetImage);
+        painter.setPen(QPen(QColor(0, 0, 0, 40), 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(place.adjusted(0.5, -1, -0.5, -0.5));
     }
     ok = save(composed, out, u"settings.png"_s) && ok;
     return ok ? 0 : 1;

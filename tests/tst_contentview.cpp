@@ -123,6 +123,15 @@ private Q_SLOTS:
         QCOMPARE(row->dotColor(), dot);
         QCOMPARE(row->cpuText(), cpuText);
         QCOMPARE(row->accessibleName(), u"节点 a"_s);
+        // The label under the name and the CPU figure are in the secondary text colour.
+        int secondary = 0;
+        for (const QLabel *l : row->findChildren<QLabel *>()) {
+            if (l->text() == status || l->text() == cpuText) {
+                QCOMPARE(l->palette().color(l->foregroundRole()), color::secondaryText());
+                ++secondary;
+            }
+        }
+        QCOMPARE(secondary, 2);
     }
 
     // Polling starts when the window is first shown, not when it is built.

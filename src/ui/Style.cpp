@@ -209,6 +209,8 @@ void setLabelColor(QLabel *label, const QColor &color)
     QPalette p = label->palette();
     p.setColor(QPalette::WindowText, color);
     label->setPalette(p);
+    // Inside a button a label would otherwise draw in the button's text colour.
+    label->setForegroundRole(QPalette::WindowText);
 }
 
 void applyLook(QApplication &app)
