@@ -5,6 +5,7 @@
 #include "ui/MetricRow.h"
 #include "ui/NodeCard.h"
 #include "ui/OverviewView.h"
+#include "ui/StoreObserver.h"
 #include "ui/Style.h"
 
 #include <QAbstractItemView>
@@ -155,8 +156,10 @@ private Q_SLOTS:
         QCOMPARE(card.findChild<QLabel *>(u"services"_s)->text(), u"3/4"_s);
 
         QStringList texts;
-        for (const QLabel *l : card.findChildren<QLabel *>())
+        for (const QLabel *l : card.findChildren<QLabel *>()) {
             texts.append(l->text());
+            if (!l->text().isEmpty()) QCOMPARE(l->textFormat(), Qt::PlainText); // names are never markup
+        }
         QVERIFY(texts.contains(u"节点 a"_s) && texts.contains(u"严重"_s));
 
         card.setRuntime(runtime(u"a"_s, NodeStatus::offline)); // the empty snapshot
@@ -236,7 +239,7 @@ private Q_SLOTS:
         QVERIFY(view.verticalScrollBar()->value() > before);
     }
 
-    // Bound to a store, the page follows it after a burst of notifications.
+    // Bound to a store, the page follows it, once per burst of notifications.
     void followsStore()
     {
         const QList<ServerNode> nodes{{u"a"_s, u"A"_s, u"http://127.0.0.1:9/metrics"_s, {}},
@@ -246,8 +249,13 @@ private Q_SLOTS:
         MonitorStore store(files.locations());
         OverviewView view(&store);
         QVERIFY(view.findChild<QLabel *>(u"updated"_s)->isHidden());
+        int updates = 0;
+        new StoreObserver(&store, &view, [&updates] { ++updates; });
+        QSignalSpy notifications(&store, &MonitorStore::objectWillChange);
         store.apply(nodes, true);
         QTRY_VERIFY(!view.findChild<QLabel *>(u"updated"_s)->isHidden());
+        QVERIFY(notifications.size() > 5);
+        QCOMPARE(updates, 1); // one update for the whole burst
         const SummaryTile cpu = view.findChild<SummaryCard *>(u"tile2"_s)->tile();
         QCOMPARE(cpu.value, percentText(store.averageCPU()));
         QCOMPARE(view.findChild<SummaryCard *>(u"tile0"_s)->tile().value,
