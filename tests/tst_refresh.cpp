@@ -44,6 +44,7 @@ private Q_SLOTS:
     void success();
     void tokenHeader_data();
     void tokenHeader();
+    void tokenWithLineBreakIsNotSent();
     void failures_data();
     void failures();
     void silentAgentHoldsTheCycle();
@@ -111,6 +112,17 @@ void RefreshTest::tokenHeader()
     QCOMPARE(agent.requests().size(), 1);
     QCOMPARE(agent.requests()[0].header("X-Monitor-Token"), header);
     QCOMPARE(store.nodes()[0].status, NodeStatus::online);
+}
+
+void RefreshTest::tokenWithLineBreakIsNotSent()
+{
+    FakeAgent agent;
+    agent.answer(200, replyBody(sampleReading(1)));
+    TempNodeFiles files({{u"n"_s, u"N"_s, agent.url(), u"tok\r\nX-Injected: 1"_s}});
+    MonitorStore store(files.locations());
+    QVERIFY(cycle(store));
+    QCOMPARE(store.nodes()[0].errorMessage, fetchMessages::unusableToken());
+    QCOMPARE(agent.requests().size(), 0);
 }
 
 void RefreshTest::failures_data()

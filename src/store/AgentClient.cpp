@@ -142,6 +142,9 @@ void AgentFetch::start()
 
     m_origin = url;
     m_reply = agentNetwork().get(request);
+    // Back-pressure: the client stops reading the socket while this much is waiting for us, so an
+    // endless body cannot pile up in memory between two checks of its size.
+    m_reply->setReadBufferSize(256 * 1024);
     connect(m_reply, &QNetworkReply::redirected, this, &AgentFetch::onRedirected);
     connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] {
         const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
