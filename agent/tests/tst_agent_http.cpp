@@ -14,6 +14,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/prctl.h>
+
+#include <csignal>
+
 using namespace Qt::StringLiterals;
 using vantor::MetricsSnapshot;
 
@@ -87,6 +91,8 @@ void TestAgentHttp::initTestCase()
         "systemctl": "%1/bin/systemctl", "procRoot": "%1/proc", "sysRoot": "%1/sys", "rootPath": "%1"})")
                                                             .arg(m_dir.path())
                                                             .toUtf8());
+    // The agent goes down with this test even when the test dies without cleaning up.
+    m_agent.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_agent.start(QStringLiteral(VANTOR_AGENT_BINARY), {u"--config"_s, config});
     QVERIFY(m_agent.waitForStarted());
     // The agent names its port once it listens.
