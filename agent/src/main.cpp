@@ -6,6 +6,8 @@
 
 #include <signal.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -103,12 +105,21 @@ int main(int argc, char **argv)
                 config.listenAddress.c_str(), server.port(), config.services.size());
     std::fflush(stdout);
 
-    std::thread serving([&server] { server.run(); });
+    std::atomic<bool> served{false};
+    std::thread serving([&server, &served] {
+        server.run();
+        served = true;
+    });
     int received = 0;
     sigwait(&stopSignals, &received);
     std::printf("vantor-agent: stopping on %s\n", strsignal(received));
     std::fflush(stdout);
-    server.stop();
+    // A stop that comes before the server loop has begun would be lost, so it is repeated until
+    // the loop has ended.
+    while (!served) {
+        server.stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     serving.join();
     return 0;
 }

@@ -68,20 +68,6 @@ TEST(Config, ErrorsNameTheProblem)
     }
 }
 
-TEST(Config, FileAccess)
-{
-    TempTree tree;
-    const auto path = tree.write("agent.json", R"({"token": "t"})");
-    chmod(path.c_str(), 0600);
-    EXPECT_TRUE(std::holds_alternative<Config>(loadConfig(path)));
-    EXPECT_EQ(permissionWarning(path), "");
-    chmod(path.c_str(), 0644);
-    EXPECT_NE(permissionWarning(path).find("chmod 600"), std::string::npos);
-    const auto missing = loadConfig(tree.root() / "none.json");
-    ASSERT_TRUE(std::holds_alternative<std::string>(missing));
-    EXPECT_NE(std::get<std::string>(missing).find("No such file"), std::string::npos);
-}
-
 struct RuleCase {
     const char *name;
     Observation observation;
