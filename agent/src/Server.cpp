@@ -75,7 +75,10 @@ Reply AgentServer::handle(const Request &request)
         logFailure(*failure);
         return jsonReply(500, R"({"error":"the agent cannot read this machine's figures; see its log"})");
     }
-    return jsonReply(200, std::get<nlohmann::ordered_json>(reading).dump());
+    // Host names, interface names and sensor labels are bytes from the system, not always UTF-8; a bad
+    // byte becomes U+FFFD instead of failing the whole reply.
+    return jsonReply(200, std::get<nlohmann::ordered_json>(reading).dump(
+                              -1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
 void AgentServer::logFailure(const std::string &message)

@@ -183,6 +183,7 @@ TEST(Requests, OneTokenHeaderOnly)
     tree.write("proc/meminfo", "MemTotal: 100 kB\nMemAvailable: 50 kB\n");
     tree.write("proc/uptime", "1 1\n");
     tree.write("proc/loadavg", "0.1 0 0\n");
+    tree.write("proc/sys/kernel/hostname", "bad\xffname\n"); // not UTF-8
     Collector::Options options;
     options.procRoot = tree.root() / "proc";
     options.sysRoot = tree.root();
@@ -193,7 +194,9 @@ TEST(Requests, OneTokenHeaderOnly)
     Config config;
     config.token = "t";
     AgentServer server(config, collector);
-    EXPECT_EQ(server.handle({"GET", "/metrics", {"t"}}).status, 200);
+    const auto ok = server.handle({"GET", "/metrics", {"t"}});
+    EXPECT_EQ(ok.status, 200);
+    EXPECT_NE(ok.body.find("\"hostname\":\"bad\xEF\xBF\xBDname\""), std::string::npos) << ok.body;
     EXPECT_EQ(server.handle({"GET", "/metrics", {"x", "t"}}).status, 401);
     EXPECT_EQ(server.handle({"GET", "/metrics", {"t", "t"}}).status, 401);
     EXPECT_EQ(server.handle({"GET", "/metrics/", {"t"}}).status, 404);
