@@ -147,18 +147,23 @@ void SettingsView::load()
     m_editor->setPlainText(nodeListText(m_store->nodes()));
 }
 
-void SettingsView::save()
+std::variant<QList<ServerNode>, QString> parseSettingsText(const QString &text)
 {
     QStringEncoder encode(QStringEncoder::Utf8);
-    const QByteArray bytes = encode(m_editor->toPlainText());
-    if (encode.hasError()) return showError(u"JSON 编码失败"_s);
+    const QByteArray bytes = encode(text);
+    if (encode.hasError()) return u"JSON 编码失败"_s;
 
-    const auto decoded = decodeNodeList(bytes);
-    if (const auto *message = std::get_if<QString>(&decoded)) return showError(*message);
-    const auto &nodes = std::get<QList<ServerNode>>(decoded);
-    if (nodes.size() != 3) return showError(u"请配置恰好 3 台服务器"_s);
+    auto decoded = decodeNodeList(bytes);
+    if (std::holds_alternative<QString>(decoded)) return decoded;
+    if (std::get<QList<ServerNode>>(decoded).size() != 3) return u"请配置恰好 3 台服务器"_s;
+    return decoded;
+}
 
-    m_store->apply(nodes, m_demoMode->isChecked());
+void SettingsView::save()
+{
+    const auto parsed = parseSettingsText(m_editor->toPlainText());
+    if (const auto *message = std::get_if<QString>(&parsed)) return showError(*message);
+    m_store->apply(std::get<QList<ServerNode>>(parsed), m_demoMode->isChecked());
     accept();
 }
 

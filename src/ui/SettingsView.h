@@ -1,6 +1,10 @@
 #pragma once
 
+#include "model/ServerNode.h"
+
 #include <QDialog>
+
+#include <variant>
 
 class QCheckBox;
 class QLabel;
@@ -11,6 +15,10 @@ class MonitorStore;
 }
 
 namespace vantor::ui {
+
+// The sheet's check of its text: UTF-8 encodable, a JSON array of complete node objects, exactly
+// three of them. Gives the nodes or the message for the error line.
+std::variant<QList<ServerNode>, QString> parseSettingsText(const QString &text);
 
 // The settings sheet: demo-mode toggle and the node list as JSON text. Window-modal; it reloads
 // from the store each time it is shown and hands a valid list to MonitorStore::apply on save.
