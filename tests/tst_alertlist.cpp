@@ -23,10 +23,10 @@ NodeRuntime node(const QString &name, const QStringList &alerts, NodeStatus stat
     NodeRuntime runtime;
     runtime.node = {name.toLower(), name, u"http://127.0.0.1:9100/metrics"_s, {}};
     runtime.status = status;
-    for (const QString &spec : alerts) {
-        const QString severity = spec.section(u'@', 0, 0);
-        const int offset = spec.section(u'@', 1).section(u':', 0, 0).toInt();
-        runtime.metrics.alerts.append(makeAlert(severity, spec.section(u':', 1), u"d"_s, t0.addSecs(offset)));
+    for (const QString &entry : alerts) {
+        const QString severity = entry.section(u'@', 0, 0);
+        const int offset = entry.section(u'@', 1).section(u':', 0, 0).toInt();
+        runtime.metrics.alerts.append(makeAlert(severity, entry.section(u':', 1), u"d"_s, t0.addSecs(offset)));
     }
     return runtime;
 }

@@ -82,7 +82,7 @@ void TestSnapshot::accepts_data()
             "hottestTemperatureC":70,"hottestSensor":{"name":"a","chip":"b","temperatureC":70}})");
     QTest::newRow("address with interface")
         << reply(u"network"_s, R"({"addresses":[{"address":"::1","scope":"host","interface":"lo"}],
-            "lan":[],"tailscale":["100.64.0.1"]})");
+            "lan":[],"tailscale":["fd7a:115c:a1e0::1"]})");
 }
 
 void TestSnapshot::accepts()
