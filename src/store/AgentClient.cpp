@@ -1,12 +1,18 @@
 #include "AgentClient.h"
 
 #include <QCoreApplication>
+#include <QFutureWatcher>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QPromise>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
+
+#include <memory>
+#include <utility>
 
 namespace vantor {
 
@@ -44,6 +50,11 @@ QString deadlinePassed(int deadlineMs)
     return u"agent 未在 "_s + QString::number(deadlineMs / 1000.0) + u" 秒内完成响应"_s;
 }
 
+QString tooManyRedirects()
+{
+    return u"agent 重定向次数过多"_s;
+}
+
 QString redirectRefused(const QUrl &target)
 {
     return u"agent 重定向到其他来源 "_s +
@@ -62,6 +73,8 @@ QNetworkAccessManager &agentNetwork()
 }
 
 namespace {
+
+constexpr int maxRedirects = 50; // as many as the client itself would follow
 
 bool isSuccess(const QVariant &status)
 {
@@ -97,19 +110,22 @@ public:
     void start();
 
 private:
-    void onRedirected(const QUrl &url);
+    void send(const QUrl &url);
+    bool followRedirect();
     void onData();
     void onFinished();
     void fail(const QString &message);
+    void decode();
     void deliver(FetchResult result);
     void dropReply();
-    FetchResult outcome();
+    std::optional<FetchResult> refusal();
 
     ServerNode m_node;
     FetchLimits m_limits;
     std::function<void(const FetchResult &)> m_done;
     QPointer<QNetworkReply> m_reply;
     QUrl m_origin;
+    int m_redirects = 0;
     QByteArray m_body;
     QTimer m_deadline;
     std::optional<QString> m_failure;
@@ -133,19 +149,25 @@ void AgentFetch::start()
         return;
     }
 
+    m_origin = url;
+    send(url);
+    m_deadline.start(m_limits.deadlineMs);
+}
+
+void AgentFetch::send(const QUrl &url)
+{
     QNetworkRequest request(url);
     request.setTransferTimeout(m_limits.stallTimeoutMs);
-    // Redirects are checked one by one so that the token never leaves the origin it was meant for.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::UserVerifiedRedirectPolicy);
+    // Redirects are followed here, hop by hop, so that the token never leaves the origin it was meant
+    // for. (The client's user-verified policy is not used: from the second hop on, Qt 6.4 sends
+    // duplicate requests and ends the reply with no status and no error.)
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     if (!m_node.token.isEmpty()) request.setRawHeader("X-Monitor-Token", m_node.token.toUtf8());
 
-    m_origin = url;
     m_reply = agentNetwork().get(request);
     // Back-pressure: the client stops reading the socket while this much is waiting for us, so an
     // endless body cannot pile up in memory between two checks of its size.
     m_reply->setReadBufferSize(256 * 1024);
-    connect(m_reply, &QNetworkReply::redirected, this, &AgentFetch::onRedirected);
     connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] {
         const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
         if (isSuccess(m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute)) && length.isValid() &&
@@ -154,18 +176,34 @@ void AgentFetch::start()
     });
     connect(m_reply, &QNetworkReply::readyRead, this, &AgentFetch::onData);
     connect(m_reply, &QNetworkReply::finished, this, &AgentFetch::onFinished);
-    m_deadline.start(m_limits.deadlineMs);
 }
 
-void AgentFetch::onRedirected(const QUrl &url)
+// True when the finished reply redirects and its target has been requested; a refused or endless
+// redirect becomes the fetch's failure.
+bool AgentFetch::followRedirect()
 {
-    const QUrl target = m_reply->url().resolved(url);
+    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const bool redirect = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+    // The typed Location header drops relative targets, which are the usual kind.
+    const QUrl location(QString::fromUtf8(m_reply->rawHeader("Location")));
+    if (m_failure || m_reply->error() != QNetworkReply::NoError || !redirect || location.isEmpty() ||
+        !location.isValid())
+        return false;
+
+    const QUrl target = m_reply->url().resolved(location);
     const bool downgrade = m_origin.scheme() == "https"_L1 && target.scheme() == "http"_L1;
     const bool followable = isWebScheme(target.scheme()) && !downgrade;
-    if (followable && (sameOrigin(m_origin, target) || m_node.token.isEmpty()))
-        Q_EMIT m_reply->redirectAllowed();
-    else
-        fail(fetchMessages::redirectRefused(target));
+    if (!followable || (!sameOrigin(m_origin, target) && !m_node.token.isEmpty())) {
+        m_failure = fetchMessages::redirectRefused(target);
+        return false;
+    }
+    if (++m_redirects > maxRedirects) {
+        m_failure = fetchMessages::tooManyRedirects();
+        return false;
+    }
+    dropReply();
+    send(target);
+    return true;
 }
 
 void AgentFetch::onData()
@@ -177,31 +215,56 @@ void AgentFetch::onData()
     if (m_body.size() > m_limits.maxBodyBytes) fail(fetchMessages::bodyTooLarge(m_limits.maxBodyBytes));
 }
 
-FetchResult AgentFetch::outcome()
+// The failed result of a finished reply, or nothing when its body is complete and waits for decoding.
+std::optional<FetchResult> AgentFetch::refusal()
 {
-    if (m_failure) return {m_node.id, std::nullopt, m_failure};
+    if (m_failure) return FetchResult{m_node.id, std::nullopt, m_failure};
     const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     // A transport failure after a good status line (closed or stalled mid-body) is still a failure
     // to receive the reply; a refused status wins over the error the client derives from it.
     if (m_reply->error() != QNetworkReply::NoError && (!status.isValid() || isSuccess(status)))
-        return {m_node.id, std::nullopt, m_reply->errorString()};
-    if (!isSuccess(status)) return {m_node.id, std::nullopt, fetchMessages::badResponse()};
+        return FetchResult{m_node.id, std::nullopt, m_reply->errorString()};
+    if (!isSuccess(status)) return FetchResult{m_node.id, std::nullopt, fetchMessages::badResponse()};
 
     m_body += m_reply->readAll();
     if (m_body.size() > m_limits.maxBodyBytes)
-        return {m_node.id, std::nullopt, fetchMessages::bodyTooLarge(m_limits.maxBodyBytes)};
-    auto decoded = decodeSnapshot(m_body);
-    if (auto *reading = std::get_if<MetricsSnapshot>(&decoded)) return {m_node.id, std::move(*reading), {}};
-    return {m_node.id, std::nullopt, std::get<QString>(decoded)};
+        return FetchResult{m_node.id, std::nullopt, fetchMessages::bodyTooLarge(m_limits.maxBodyBytes)};
+    return std::nullopt;
 }
 
 void AgentFetch::onFinished()
 {
-    if (m_delivered || !m_reply) return;
+    if (m_delivered || !m_reply || followRedirect()) return;
     m_deadline.stop();
-    FetchResult result = outcome();
+    std::optional<FetchResult> failed = refusal();
     dropReply();
-    deliver(std::move(result));
+    if (failed)
+        deliver(std::move(*failed));
+    else
+        decode();
+}
+
+// A body near the size limit takes about a tenth of a second to decode, too long for the event loop
+// to stand still, so decoding runs on a pool thread. Only the finished value comes back here; the
+// watcher is our child, so a fetch released meanwhile never hears of it.
+void AgentFetch::decode()
+{
+    using Decoded = std::variant<MetricsSnapshot, QString>;
+    auto promise = std::make_shared<QPromise<Decoded>>();
+    auto *watcher = new QFutureWatcher<Decoded>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        Decoded decoded = watcher->result();
+        if (auto *reading = std::get_if<MetricsSnapshot>(&decoded))
+            deliver({m_node.id, std::move(*reading), {}});
+        else
+            deliver({m_node.id, std::nullopt, std::get<QString>(std::move(decoded))});
+    });
+    watcher->setFuture(promise->future());
+    QThreadPool::globalInstance()->start([promise, body = std::exchange(m_body, {})] {
+        promise->start();
+        promise->addResult(decodeSnapshot(body));
+        promise->finish();
+    });
 }
 
 void AgentFetch::fail(const QString &message)

@@ -45,6 +45,7 @@ QString unusableToken();  // the token cannot be sent in an HTTP header
 QString bodyTooLarge(qint64 limitBytes);
 QString deadlinePassed(int deadlineMs);
 QString redirectRefused(const QUrl &target);
+QString tooManyRedirects();
 } // namespace fetchMessages
 
 } // namespace vantor

@@ -35,6 +35,7 @@ QByteArray reasonPhrase(int status)
 }
 
 constexpr char bufferProperty[] = "fakeAgentBuffer";
+constexpr qint64 blockSize = 64 * 1024; // of a streamed body
 
 } // namespace
 
@@ -82,8 +83,9 @@ void FakeAgent::onConnection()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         socket->setParent(this);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadable(socket); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        if (m_script.behaviour == Behaviour::NeverRead) continue; // the request stays unread
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadable(socket); });
     }
 }
 
@@ -119,17 +121,31 @@ void FakeAgent::onReadable(QTcpSocket *socket)
 
 void FakeAgent::respond(QTcpSocket *socket, const Script &script)
 {
+    if (script.behaviour == Behaviour::Raw) {
+        stream(socket, script.body, script.streamLength, false);
+        return;
+    }
+    const bool streamed = script.behaviour == Behaviour::Stream;
+    const qint64 length = streamed ? script.streamLength : script.body.size();
     QByteArray head = "HTTP/1.1 " + QByteArray::number(script.status) + ' ' + reasonPhrase(script.status) +
                       "\r\nContent-Type: application/json\r\nConnection: close\r\n";
-    if (script.sendLength) head += "Content-Length: " + QByteArray::number(script.body.size()) + "\r\n";
+    if (streamed && script.chunked)
+        head += "Transfer-Encoding: chunked\r\n";
+    else if (script.sendLength && length >= 0)
+        head += "Content-Length: " + QByteArray::number(length) + "\r\n";
     for (const auto &[key, value] : script.headers)
         head += key + ": " + value + "\r\n";
-    socket->write(head + "\r\n");
+    head += "\r\n";
+    if (script.behaviour == Behaviour::CloseMidHead) {
+        socket->write(head.first(head.size() / 2));
+        socket->disconnectFromHost();
+        return;
+    }
+    socket->write(head);
 
     switch (script.behaviour) {
     case Behaviour::Answer:
-        socket->write(script.body);
-        socket->disconnectFromHost();
+        stream(socket, script.body, script.body.size(), false);
         break;
     case Behaviour::CloseMidReply:
         socket->write(script.body.left(script.body.size() / 2));
@@ -149,9 +165,41 @@ void FakeAgent::respond(QTcpSocket *socket, const Script &script)
         timer->start(script.trickleIntervalMs);
         break;
     }
-    case Behaviour::Silent:
+    case Behaviour::Stream:
+        stream(socket, script.body.isEmpty() ? QByteArray(" ") : script.body, script.streamLength,
+               script.chunked);
+        break;
+    default:
         break;
     }
+}
+
+void FakeAgent::stream(QTcpSocket *socket, const QByteArray &pattern, qint64 length, bool chunked)
+{
+    // The socket is topped up as it drains, so only a few blocks are ever buffered however long the
+    // body is. A short pattern is first repeated to a whole block.
+    QByteArray source = pattern;
+    while (!source.isEmpty() && source.size() < blockSize)
+        source += pattern;
+
+    auto sent = std::make_shared<qint64>(0);
+    auto topUp = [socket, source, length, chunked, sent] {
+        if (socket->state() != QAbstractSocket::ConnectedState) return;
+        while ((length < 0 || *sent < length) && socket->bytesToWrite() < 4 * blockSize) {
+            const qint64 size = length < 0 ? blockSize : std::min(blockSize, length - *sent);
+            QByteArray data;
+            for (qint64 at = *sent % source.size(); data.size() < size; at = 0)
+                data.append(source.constData() + at, std::min(size - data.size(), source.size() - at));
+            socket->write(chunked ? QByteArray::number(size, 16) + "\r\n" + data + "\r\n" : data);
+            *sent += size;
+        }
+        if (length >= 0 && *sent >= length) {
+            if (chunked) socket->write("0\r\n\r\n");
+            socket->disconnectFromHost();
+        }
+    };
+    connect(socket, &QTcpSocket::bytesWritten, socket, topUp);
+    topUp();
 }
 
 } // namespace vantor::test

@@ -34,6 +34,10 @@ public:
         Silent,        // accept and read, never answer
         Trickle,       // status and headers, then the body one byte per trickleIntervalMs
         CloseMidReply, // status, headers and half the body, then close
+        Stream,        // status, headers, then the body repeated up to streamLength bytes (< 0: forever)
+        CloseMidHead,  // the first half of the status line and headers, then close
+        Raw,           // like Stream, but with no status line or headers
+        NeverRead,     // accept the connection and neither read nor answer
     };
     struct Script {
         int status = 200;
@@ -42,7 +46,9 @@ public:
         int delayMs = 0;
         Behaviour behaviour = Behaviour::Answer;
         int trickleIntervalMs = 100;
-        bool sendLength = true; // without Content-Length the body ends when the connection closes
+        bool sendLength = true;   // without Content-Length the body ends when the connection closes
+        qint64 streamLength = -1; // Stream and Raw; produced lazily, never held in memory whole
+        bool chunked = false;     // Stream only: chunked transfer coding instead of Content-Length
     };
 
     explicit FakeAgent(QObject *parent = nullptr);
@@ -63,6 +69,7 @@ private:
     void onConnection();
     void onReadable(QTcpSocket *socket);
     void respond(QTcpSocket *socket, const Script &script);
+    void stream(QTcpSocket *socket, const QByteArray &pattern, qint64 length, bool chunked);
 
     QTcpServer *m_server;
     Script m_script;

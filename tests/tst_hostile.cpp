@@ -1,0 +1,314 @@
+#include "FakeAgent.h"
+#include "StoreFixture.h"
+#include "store/MonitorStore.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <limits>
+
+#include <malloc.h>
+
+using namespace vantor;
+using namespace vantor::test;
+using namespace Qt::StringLiterals;
+
+using Script = FakeAgent::Script;
+using Behaviour = FakeAgent::Behaviour;
+Q_DECLARE_METATYPE(vantor::test::FakeAgent::Script)
+
+namespace {
+
+constexpr qint64 mib = 1024 * 1024;
+// The product's limits with every time at a tenth (a 4 s trickle becomes 400 ms); the body cap is
+// the product's own.
+constexpr FetchLimits tenth{500, 3000, 8 * mib};
+constexpr qint64 gapLimitMs = 50;
+
+// AddressSanitizer keeps freed blocks resident in its quarantine, up to 256 MiB by default.
+#if defined(__SANITIZE_ADDRESS__)
+#define VANTOR_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VANTOR_ASAN 1
+#endif
+#endif
+#ifdef VANTOR_ASAN
+constexpr qint64 quarantine = 256 * mib;
+#else
+constexpr qint64 quarantine = 0;
+#endif
+// A reply at the body cap is held three times over while it is decoded (the bytes, Qt's parse tree
+// and the reading, which the allocator spreads thinly) beside the reading it replaces: up to about
+// ten times the cap at the peak.
+constexpr qint64 growthLimit = 12 * tenth.maxBodyBytes + quarantine;
+
+// A field of /proc/self/status ("VmRSS", "VmHWM") in bytes, or -1.
+qint64 procStatus(QByteArrayView field)
+{
+    QFile file(u"/proc/self/status"_s);
+    if (!file.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray &line : file.readAll().split('\n'))
+        if (line.startsWith(field) && line.indexOf(':') == field.size())
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return -1;
+}
+
+// Lowers the peak resident size (VmHWM) to the current one, so the next read is this cycle's peak.
+bool resetPeak()
+{
+    QFile file(u"/proc/self/clear_refs"_s);
+    return file.open(QIODevice::WriteOnly) && file.write("5") == 1;
+}
+
+// Nanoseconds this thread has spent ready to run but waiting for a CPU, or -1 when unknown.
+qint64 runQueueWaitNs()
+{
+    QFile file(u"/proc/thread-self/schedstat"_s);
+    if (!file.open(QIODevice::ReadOnly)) return -1;
+    const QList<QByteArray> fields = file.readAll().split(' ');
+    return fields.size() >= 2 ? fields[1].toLongLong() : -1;
+}
+
+struct CycleFigures {
+    bool ended = false;
+    qint64 maxGapMs = 0;     // between two turns of the event loop, wall-clock
+    qint64 maxBlockedMs = 0; // the same less the time the scheduler kept the thread from running
+    qint64 elapsedMs = 0;
+};
+
+// Refreshes one after the other, with a 5 ms ticker recording the longest stretch the event loop
+// did not turn. A plain QEventLoop waits: QTest's own waits sleep between turns and would show as gaps.
+// Time spent waiting for a CPU (other tests running on a busy machine) is not the console's doing.
+CycleFigures timedCycles(MonitorStore &store, int cycles = 1)
+{
+    QElapsedTimer clock;
+    qint64 last = 0, lastWait = runQueueWaitNs(), maxGap = 0, maxBlocked = 0;
+    const auto mark = [&] {
+        const qint64 now = clock.nsecsElapsed(), wait = runQueueWaitNs();
+        maxGap = std::max(maxGap, now - last);
+        maxBlocked = std::max(maxBlocked, now - last - (wait < 0 || lastWait < 0 ? 0 : wait - lastWait));
+        last = now;
+        lastWait = wait;
+    };
+    QEventLoop loop;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(5);
+    QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
+        mark();
+        if (!store.isRefreshing()) loop.quit();
+    });
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    clock.start();
+    ticker.start();
+    bool ended = true;
+    for (int i = 0; i < cycles && ended; ++i) {
+        store.refresh();
+        loop.exec();
+        ended = !store.isRefreshing();
+    }
+    mark();
+    constexpr qint64 perMs = 1000 * 1000;
+    return {ended, maxGap / perMs, maxBlocked / perMs, clock.elapsed()};
+}
+
+Script answering(const QByteArray &body, bool sendLength = true)
+{
+    Script script;
+    script.body = body;
+    script.sendLength = sendLength;
+    return script;
+}
+
+Script behaving(Behaviour behaviour, const QByteArray &body = {})
+{
+    Script script;
+    script.behaviour = behaviour;
+    script.body = body;
+    return script;
+}
+
+Script streaming(qint64 length, bool sendLength, bool chunked)
+{
+    Script script = behaving(Behaviour::Stream, R"({"alerts":[)");
+    script.streamLength = length;
+    script.sendLength = sendLength;
+    script.chunked = chunked;
+    return script;
+}
+
+Script redirecting(const QByteArray &location)
+{
+    Script script;
+    script.status = 302;
+    script.headers = {{"Location", location}};
+    return script;
+}
+
+QByteArray garbage(qsizetype size)
+{
+    QRandomGenerator random(7);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &c : bytes)
+        c = char(random.bounded(256));
+    return bytes;
+}
+
+MetricsSnapshot withAlerts(qsizetype count)
+{
+    return sampleReading(55, QStringList(count, u"warning"_s));
+}
+
+// As many alerts as a reply within the body cap can carry.
+MetricsSnapshot alertsToTheCap()
+{
+    const qsizetype base = replyBody(withAlerts(0)).size();
+    const qsizetype each = replyBody(withAlerts(1)).size() - base + 1; // one more comma
+    return withAlerts((tenth.maxBodyBytes - base) / each);
+}
+
+MetricsSnapshot enormousTitle()
+{
+    MetricsSnapshot reading = sampleReading(66, {u"critical"_s});
+    reading.alerts[0].title = QString(tenth.maxBodyBytes - 1024, u'x');
+    return reading;
+}
+
+MetricsSnapshot extremeNumbers()
+{
+    MetricsSnapshot reading = sampleReading(1e308);
+    reading.memoryUsage = -0.0;
+    reading.diskUsage = -1e308;
+    reading.uptimeSeconds = std::numeric_limits<double>::denorm_min();
+    reading.servicesRunning = 0;
+    reading.servicesTotal = std::numeric_limits<qint64>::max();
+    return reading;
+}
+
+} // namespace
+
+class HostileTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void hostileAgent_data();
+    void hostileAgent();
+    void redirectChainIsFollowed();
+};
+
+void HostileTest::hostileAgent_data()
+{
+    QTest::addColumn<Script>("script");
+    QTest::addColumn<QString>("message"); // empty: the reading is valid and must be applied
+    QTest::addColumn<MetricsSnapshot>("reading");
+
+    const QString tooLarge = fetchMessages::bodyTooLarge(tenth.maxBodyBytes);
+    const auto fails = [](const char *name, const Script &script, const QString &message) {
+        QTest::newRow(name) << script << message << MetricsSnapshot();
+    };
+    const auto applies = [](const char *name, const MetricsSnapshot &reading) {
+        QTest::newRow(name) << answering(replyBody(reading)) << QString() << reading;
+    };
+
+    Script noise = behaving(Behaviour::Raw, garbage(64 * 1024));
+    noise.streamLength = noise.body.size();
+    fails("garbage instead of HTTP", noise, u"Connection closed"_s);
+    noise.streamLength = -1;
+    fails("endless garbage instead of HTTP", noise, u"Connection closed"_s); // the client hangs up at once
+    fails("garbage body", answering(garbage(64 * 1024)), u"illegal value at offset 1"_s);
+    fails("1 GiB body, declared length", streaming(1024 * mib, true, false), tooLarge);
+    fails("1 GiB body until close", streaming(1024 * mib, false, false), tooLarge);
+    fails("endless chunked body", streaming(-1, false, true), tooLarge);
+    Script trickle = behaving(Behaviour::Trickle, replyBody(sampleReading(1)));
+    trickle.trickleIntervalMs = 400; // one byte every 4 s at a tenth
+    fails("one byte per stall interval", trickle, fetchMessages::deadlinePassed(tenth.deadlineMs));
+    fails("deeply nested JSON",
+          answering("{\"deep\":" + QByteArray(200000, '[') + QByteArray(200000, ']') + '}'),
+          u"too deeply nested document at offset 1032"_s);
+    QByteArray broken = replyBody(sampleReading(2, {u"warning"_s}));
+    broken.replace("标题", "\xC3\x28\xFF\xFE");
+    fails("invalid UTF-8", answering(broken), u"invalid UTF8 string at offset 143"_s);
+    fails("100,000 alerts", answering(replyBody(withAlerts(100000))), tooLarge);
+    fails("closes mid-header", behaving(Behaviour::CloseMidHead), u"Connection closed"_s);
+    fails("redirect loop", redirecting("/metrics"), fetchMessages::tooManyRedirects());
+    fails("cross-origin redirect", redirecting("http://127.0.0.1:9/metrics"),
+          fetchMessages::redirectRefused(QUrl(u"http://127.0.0.1:9"_s)));
+    fails("accepts and never reads", behaving(Behaviour::NeverRead), u"Operation canceled"_s);
+
+    applies("1e308, -0 and other extremes", extremeNumbers());
+    applies("enormous string", enormousTitle());
+    applies("alerts up to the body cap", alertsToTheCap());
+}
+
+void HostileTest::hostileAgent()
+{
+    QFETCH(Script, script);
+    QFETCH(QString, message);
+    QFETCH(MetricsSnapshot, reading);
+
+    FakeAgent victim, healthy;
+    victim.setScript(script);
+    const MetricsSnapshot good = sampleReading(10, {u"warning"_s});
+    healthy.answer(200, replyBody(good));
+    TempNodeFiles files(
+        {{u"v"_s, u"V"_s, victim.url(), u"tok"_s}, {u"h"_s, u"H"_s, healthy.url(), u"tok"_s}});
+    MonitorStore store(files.locations());
+    store.setFetchLimits(tenth);
+
+    malloc_trim(0); // memory freed by earlier rows must not hide this row's growth
+    const bool peakKnown = resetPeak();
+    const qint64 before = procStatus("VmRSS");
+    const CycleFigures cycle = timedCycles(store, 2); // a second cycle shows whether anything piles up
+    malloc_trim(0);
+    const qint64 kept = procStatus("VmRSS") - before;
+    const qint64 growth = peakKnown ? procStatus("VmHWM") - before : kept;
+    qInfo("%s: %lld ms; longest event-loop gap %lld ms, %lld ms without CPU waits; resident growth "
+          "%lld KiB at the peak, %lld KiB kept",
+          QTest::currentDataTag(), cycle.elapsedMs, cycle.maxGapMs, cycle.maxBlockedMs, growth / 1024,
+          kept / 1024);
+
+    QVERIFY(cycle.ended);
+    QVERIFY2(cycle.maxBlockedMs < gapLimitMs, qPrintable(QString::number(cycle.maxBlockedMs)));
+    QVERIFY(before > 0);
+    QVERIFY2(growth < growthLimit, qPrintable(QString::number(growth)));
+
+    QCOMPARE(store.nodes()[1].metrics, good);
+    QCOMPARE(store.nodes()[1].status, NodeStatus::warning);
+
+    const NodeRuntime &v = store.nodes()[0];
+    if (message.isEmpty()) {
+        QVERIFY(!v.errorMessage);
+        QCOMPARE(v.metrics, reading);
+        QCOMPARE(v.status, reading.status());
+    } else {
+        QCOMPARE(v.status, NodeStatus::offline);
+        QCOMPARE(v.errorMessage.value_or(QString()), message);
+    }
+}
+
+// Qt's own hop-by-hop redirect checking broke from the second hop on; every hop must be followed once.
+void HostileTest::redirectChainIsFollowed()
+{
+    FakeAgent agent;
+    agent.setRoute("/metrics", redirecting("/one"));
+    agent.setRoute("/one", redirecting("/two"));
+    agent.setRoute("/two", redirecting("/three"));
+    agent.answer(200, replyBody(sampleReading(12)));
+    TempNodeFiles files({{u"a"_s, u"A"_s, agent.url(), u"tok"_s}});
+    MonitorStore store(files.locations());
+    QVERIFY(timedCycles(store).ended);
+    QCOMPARE(store.nodes()[0].status, NodeStatus::online);
+    QCOMPARE(agent.requests().size(), 4);
+    for (const ReceivedRequest &request : agent.requests())
+        QCOMPARE(request.header("X-Monitor-Token"), "tok");
+}
+
+QTEST_GUILESS_MAIN(HostileTest)
+#include "tst_hostile.moc"
