@@ -74,6 +74,18 @@ QNetworkAccessManager &agentNetwork()
 
 namespace {
 
+// The one thread that decodes replies. A large reading lies thinly spread over the heap of the
+// thread that built it; with one thread, each cycle reuses that heap instead of starting another.
+QThreadPool &decodePool()
+{
+    static QPointer<QThreadPool> pool;
+    if (!pool) {
+        pool = new QThreadPool(QCoreApplication::instance());
+        pool->setMaxThreadCount(1);
+    }
+    return *pool;
+}
+
 constexpr int maxRedirects = 50; // as many as the client itself would follow
 
 bool isSuccess(const QVariant &status)
@@ -260,7 +272,7 @@ void AgentFetch::decode()
             deliver({m_node.id, std::nullopt, std::get<QString>(std::move(decoded))});
     });
     watcher->setFuture(promise->future());
-    QThreadPool::globalInstance()->start([promise, body = std::exchange(m_body, {})] {
+    decodePool().start([promise, body = std::exchange(m_body, {})] {
         promise->start();
         promise->addResult(decodeSnapshot(body));
         promise->finish();
