@@ -188,10 +188,17 @@ QPixmap iconPixmap(const QString &name, const QColor &tint, int size, qreal devi
 
 QIcon icon(const QString &name, const QColor &tint)
 {
-    QIcon result;
-    for (int size : {16, 24, 32, 48})
-        result.addPixmap(iconPixmap(name, tint, size));
-    return result;
+    // One QIcon per name and tint for the whole run: a fresh icon on every refresh would leave a new
+    // entry in Qt's global pixmap cache each time, and the process would grow for as long as it runs.
+    static auto &icons = *new QHash<QString, QIcon>; // never destroyed: icons outlive the application object
+    const QString key = name + u'|' + tint.name(QColor::HexArgb);
+    auto it = icons.find(key);
+    if (it == icons.end()) {
+        QIcon result;
+        for (int size : {16, 24, 32, 48}) result.addPixmap(iconPixmap(name, tint, size));
+        it = icons.insert(key, result);
+    }
+    return *it;
 }
 
 QLabel *label(const QString &text, TextStyle style, const QColor &color, QFont::Weight weight,
