@@ -64,13 +64,9 @@ void TestSnapshot::accepts_data()
 {
     QTest::addColumn<QByteArray>("body");
     QTest::newRow("minimal") << reply();
-    QTest::newRow("integer for double") << reply(u"cpuUsage"_s, "12");
     QTest::newRow("integral double for integer") << reply(u"servicesRunning"_s, "3.0");
-    QTest::newRow("exponent for integer") << reply(u"servicesRunning"_s, "1e3");
-    QTest::newRow("negative and huge numbers") << reply(u"diskUsage"_s, "-1e308");
     QTest::newRow("extra keys everywhere") << reply(u"hardware"_s, R"({"x":1,"cpu":{"y":[1]}})");
     QTest::newRow("null optionals") << reply(u"network"_s, R"({"hostname":null,"addresses":null})");
-    QTest::newRow("alert") << reply(u"alerts"_s, QByteArray("[") + goodAlert + "]");
     QTest::newRow("lower-case uuid") << reply(
         u"alerts"_s, QByteArray("[") + QByteArray(goodAlert).replace("3F2504E0", "3f2504e0") + "]");
     QTest::newRow("offset zone") << reply(u"observedAt"_s, R"("2026-12-06T10:00:00+08:00")");
@@ -97,29 +93,24 @@ void TestSnapshot::rejects_data()
 {
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("error"); // a part of the expected message
-    QTest::newRow("not json") << QByteArray("{cpu") << u"at offset"_s;
     QTest::newRow("empty body") << QByteArray() << u"at offset 0"_s;
     QTest::newRow("array at top") << QByteArray("[]") << u"$: expected an object"_s;
     QTest::newRow("missing required") << reply(u"cpuUsage"_s) << u"$.cpuUsage: required value missing"_s;
     QTest::newRow("null required") << reply(u"alerts"_s, "null") << u"$.alerts: required value is null"_s;
-    QTest::newRow("missing alerts") << reply(u"alerts"_s) << u"$.alerts"_s;
     QTest::newRow("missing observedAt") << reply(u"observedAt"_s) << u"$.observedAt"_s;
     QTest::newRow("string for double")
         << reply(u"cpuUsage"_s, R"("12")") << u"$.cpuUsage: expected a number"_s;
-    QTest::newRow("bool for double") << reply(u"cpuUsage"_s, "true") << u"$.cpuUsage"_s;
     QTest::newRow("fraction for integer") << reply(u"servicesRunning"_s, "3.5") << u"expected an integer"_s;
     QTest::newRow("integer beyond 64 bits")
         << reply(u"servicesTotal"_s, "9223372036854775808") << u"integer"_s;
     QTest::newRow("number beyond double") << reply(u"cpuUsage"_s, "1e400") << u"at offset"_s;
-    QTest::newRow("seconds for timestamp") << reply(u"observedAt"_s, "1733480000") << u"RFC 3339"_s;
-    QTest::newRow("bare date") << reply(u"observedAt"_s, R"("2026-12-06")") << u"RFC 3339"_s;
-    QTest::newRow("no zone") << reply(u"observedAt"_s, R"("2026-12-06T10:00:00")") << u"RFC 3339"_s;
-    QTest::newRow("space for T") << reply(u"observedAt"_s, R"("2026-12-06 10:00:00Z")") << u"RFC 3339"_s;
-    QTest::newRow("no seconds") << reply(u"observedAt"_s, R"("2026-12-06T10:00Z")") << u"RFC 3339"_s;
-    QTest::newRow("february 30") << reply(u"observedAt"_s, R"("2026-02-30T10:00:00Z")") << u"RFC 3339"_s;
-    QTest::newRow("hour 24") << reply(u"observedAt"_s, R"("2026-12-06T24:00:00Z")") << u"RFC 3339"_s;
-    QTest::newRow("bad offset") << reply(u"observedAt"_s, R"("2026-12-06T10:00:00+0800")") << u"RFC 3339"_s;
-    QTest::newRow("empty fraction") << reply(u"observedAt"_s, R"("2026-12-06T10:00:00.Z")") << u"RFC 3339"_s;
+    // A number, a bare date, no zone, a space for T, no seconds, February 30, hour 24, a bad offset, an empty
+    // fraction.
+    for (const char *at :
+         {"1733480000", R"("2026-12-06")", R"("2026-12-06T10:00:00")", R"("2026-12-06 10:00:00Z")",
+          R"("2026-12-06T10:00Z")", R"("2026-02-30T10:00:00Z")", R"("2026-12-06T24:00:00Z")",
+          R"("2026-12-06T10:00:00+0800")", R"("2026-12-06T10:00:00.Z")"})
+        QTest::addRow("timestamp %s", at) << reply(u"observedAt"_s, at) << u"RFC 3339"_s;
     QTest::newRow("braced uuid")
         << reply(u"alerts"_s, QByteArray("[") +
                                   QByteArray(goodAlert).replace("\"3F", "\"{3F").replace("01\"", "01}\"") +
@@ -162,9 +153,7 @@ void TestSnapshot::absentDiffersFromEmpty()
     QVERIFY(!plain.hardware && !plain.notices && !plain.network);
     QCOMPARE(decodeOk(reply(u"hardware"_s, "null")), plain);
 
-    const MetricsSnapshot emptyHardware = decodeOk(reply(u"hardware"_s, "{}"));
-    QVERIFY(emptyHardware.hardware.has_value());
-    QVERIFY(emptyHardware != plain);
+    QVERIFY(decodeOk(reply(u"hardware"_s, "{}")).hardware.has_value());
 
     const MetricsSnapshot emptyNotices = decodeOk(reply(u"notices"_s, "[]"));
     QVERIFY(emptyNotices.notices && emptyNotices.notices->isEmpty());
@@ -224,9 +213,7 @@ void TestSnapshot::statusNames()
     for (NodeStatus s : {NodeStatus::online, NodeStatus::warning, NodeStatus::critical, NodeStatus::offline})
         QCOMPARE(statusFromName(statusName(s)), s);
     QCOMPARE(statusName(NodeStatus::critical), u"critical"_s);
-    QVERIFY(!statusFromName(u"Online"));
-    QVERIFY(!statusFromName(u"online "));
-    QVERIFY(!statusFromName(u""));
+    QVERIFY(!statusFromName(u"Online") && !statusFromName(u"online ") && !statusFromName(u""));
 }
 
 void TestSnapshot::emptyIsShared()
@@ -234,8 +221,7 @@ void TestSnapshot::emptyIsShared()
     const MetricsSnapshot &e = MetricsSnapshot::empty();
     QCOMPARE(&e, &MetricsSnapshot::empty());
     QVERIFY(e.observedAt.isValid());
-    QVERIFY(e.alerts.isEmpty() && !e.notices && !e.hardware && !e.network);
-    QCOMPARE(e.cpuUsage, 0.0);
+    QCOMPARE(e, (MetricsSnapshot{.observedAt = e.observedAt}));
     QCOMPARE(e.status(), NodeStatus::online); // a record holding it is offline by its own field
 
     QTest::qWait(5);

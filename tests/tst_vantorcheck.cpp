@@ -18,8 +18,7 @@ namespace {
 
 struct Run {
     int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
+    QByteArray out, err;
 };
 
 QString toolPath()
@@ -53,10 +52,8 @@ class VantorCheckTest : public QObject
 private Q_SLOTS:
     void initTestCase() { QVERIFY2(!toolPath().isEmpty(), "vantor-check is not built beside the tests"); }
     void goodReply();
-    void failingReply_data();
-    void failingReply();
-    void savedBody_data();
-    void savedBody();
+    void verdicts_data();
+    void verdicts();
     void badArguments_data();
     void badArguments();
 };
@@ -83,62 +80,53 @@ void VantorCheckTest::goodReply()
     QCOMPARE(agent.requests().value(1).header("X-Monitor-Token"), std::nullopt);
 }
 
-void VantorCheckTest::failingReply_data()
+void VantorCheckTest::verdicts_data()
 {
+    QTest::addColumn<QString>("source"); // where the reply comes from: agent, file or stdin
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("status 500") << 500 << QByteArray("{}") << u"HTTP 响应异常"_s;
-    QTest::newRow("reply is not a reading")
-        << 200 << QByteArray("[]") << std::get<QString>(decodeSnapshot("[]"));
+    QTest::addColumn<QString>("message"); // empty: the reply is good
+    const QByteArray bad = R"({"cpuUsage": "high"})";
+    const auto decoderMessage = [](const QByteArray &body) {
+        return std::get<QString>(decodeSnapshot(body));
+    };
+    QTest::newRow("status 500") << u"agent"_s << 500 << QByteArray("{}") << u"HTTP 响应异常"_s;
+    QTest::newRow("reply is not a reading") << u"agent"_s << 200 << QByteArray("[]") << decoderMessage("[]");
+    QTest::newRow("bad body from a file") << u"file"_s << 0 << bad << decoderMessage(bad);
+    QTest::newRow("good body from standard input")
+        << u"stdin"_s << 0 << replyBody(sampleReading(1)) << QString();
 }
 
-void VantorCheckTest::failingReply()
+void VantorCheckTest::verdicts()
 {
+    QFETCH(QString, source);
     QFETCH(int, status);
     QFETCH(QByteArray, body);
     QFETCH(QString, message);
     FakeAgent agent;
     agent.answer(status, body);
-
-    const Run text = runTool({agent.url()});
-    QCOMPARE(text.exitCode, 1);
-    QCOMPARE(QString::fromUtf8(text.out), message + u'\n');
-
-    const Run json = runTool({agent.url(), u"--json"_s});
-    QCOMPARE(json.exitCode, 1);
-    QCOMPARE(QJsonDocument::fromJson(json.out).object(),
-             (QJsonObject{{u"ok"_s, false}, {u"error"_s, message}}));
-}
-
-void VantorCheckTest::savedBody_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<bool>("viaStdin");
-    QTest::addColumn<int>("exitCode");
-    const QByteArray bad = R"({"cpuUsage": "high"})";
-    QTest::newRow("bad body from a file") << bad << false << 1;
-    QTest::newRow("bad body from standard input") << bad << true << 1;
-    QTest::newRow("good body from standard input") << replyBody(sampleReading(1)) << true << 0;
-}
-
-void VantorCheckTest::savedBody()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(bool, viaStdin);
-    QFETCH(int, exitCode);
     QTemporaryFile file;
-    QVERIFY(file.open());
-    file.write(body);
+    QVERIFY(file.open() && file.write(body) == body.size());
     file.close();
+    const QStringList args = source == u"agent"_s
+                                 ? QStringList{agent.url()}
+                                 : QStringList{u"--file"_s, source == u"file"_s ? file.fileName() : u"-"_s};
+    const QByteArray input = source == u"stdin"_s ? body : QByteArray();
 
-    const Run run = viaStdin ? runTool({u"--file"_s, u"-"_s}, body) : runTool({u"--file"_s, file.fileName()});
-    QCOMPARE(run.exitCode, exitCode);
-    const auto decoded = decodeSnapshot(body);
-    if (exitCode == 1)
-        QCOMPARE(QString::fromUtf8(run.out), std::get<QString>(decoded) + u'\n');
+    const Run text = runTool(args, input);
+    QCOMPARE(text.exitCode, message.isEmpty() ? 0 : 1);
+    if (message.isEmpty())
+        QVERIFY(text.out.startsWith("status: online\n"));
     else
-        QVERIFY(run.out.startsWith("status: online\n"));
+        QCOMPARE(QString::fromUtf8(text.out), message + u'\n');
+
+    const Run json = runTool(args + QStringList{u"--json"_s}, input);
+    QCOMPARE(json.exitCode, text.exitCode);
+    const QJsonObject out = QJsonDocument::fromJson(json.out).object();
+    if (message.isEmpty())
+        QCOMPARE(out.value(u"ok"_s), QJsonValue(true));
+    else
+        QCOMPARE(out, (QJsonObject{{u"ok"_s, false}, {u"error"_s, message}}));
 }
 
 void VantorCheckTest::badArguments_data()
@@ -157,8 +145,7 @@ void VantorCheckTest::badArguments()
     QFETCH(QStringList, args);
     const Run run = runTool(args);
     QCOMPARE(run.exitCode, 2);
-    QVERIFY(run.out.isEmpty());
-    QVERIFY(!run.err.isEmpty());
+    QVERIFY(run.out.isEmpty() && !run.err.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(VantorCheckTest)

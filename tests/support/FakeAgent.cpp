@@ -11,32 +11,8 @@
 namespace vantor::test {
 
 namespace {
-
-QByteArray reasonPhrase(int status)
-{
-    switch (status) {
-    case 200:
-        return "OK";
-    case 204:
-        return "No Content";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 307:
-        return "Temporary Redirect";
-    case 404:
-        return "Not Found";
-    case 500:
-        return "Internal Server Error";
-    default:
-        return "Status";
-    }
-}
-
 constexpr char bufferProperty[] = "fakeAgentBuffer";
 constexpr qint64 blockSize = 64 * 1024; // of a streamed body
-
 } // namespace
 
 std::optional<QByteArray> ReceivedRequest::header(QByteArrayView name) const
@@ -49,10 +25,15 @@ std::optional<QByteArray> ReceivedRequest::header(QByteArrayView name) const
 FakeAgent::FakeAgent(QObject *parent) : QObject(parent), m_server(new QTcpServer(this))
 {
     m_server->listen(QHostAddress::LocalHost, 0);
-    connect(m_server, &QTcpServer::newConnection, this, &FakeAgent::onConnection);
+    connect(m_server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+            socket->setParent(this);
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            if (m_script.behaviour == Behaviour::NeverRead) continue; // the request stays unread
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadable(socket); });
+        }
+    });
 }
-
-FakeAgent::~FakeAgent() = default;
 
 quint16 FakeAgent::port() const
 {
@@ -64,46 +45,17 @@ QString FakeAgent::url(const QString &path) const
     return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path);
 }
 
-void FakeAgent::answer(int status, const QByteArray &body, int delayMs)
-{
-    m_script = Script{};
-    m_script.status = status;
-    m_script.body = body;
-    m_script.delayMs = delayMs;
-}
-
-void FakeAgent::redirectTo(const QString &location, int status)
-{
-    m_script = Script{};
-    m_script.status = status;
-    m_script.headers = {{"Location", location.toUtf8()}};
-}
-
-void FakeAgent::onConnection()
-{
-    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        socket->setParent(this);
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        if (m_script.behaviour == Behaviour::NeverRead) continue; // the request stays unread
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadable(socket); });
-    }
-}
-
 void FakeAgent::onReadable(QTcpSocket *socket)
 {
     QByteArray buffer = socket->property(bufferProperty).toByteArray() + socket->readAll();
     const qsizetype end = buffer.indexOf("\r\n\r\n");
-    if (end < 0) {
-        socket->setProperty(bufferProperty, buffer);
-        return;
-    }
-    socket->setProperty(bufferProperty, QByteArray());
+    socket->setProperty(bufferProperty, end < 0 ? buffer : QByteArray());
+    if (end < 0) return;
     disconnect(socket, &QTcpSocket::readyRead, this, nullptr); // one request per connection
 
     const QList<QByteArray> lines = buffer.left(end).split('\n');
     ReceivedRequest request{lines.value(0).trimmed(), {}, QDateTime::currentMSecsSinceEpoch()};
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray &line = lines[i];
+    for (const QByteArray &line : lines.sliced(1)) {
         const qsizetype colon = line.indexOf(':');
         if (colon <= 0) continue;
         // Keep the value as sent: only the line end and the one space after the colon go.
@@ -113,22 +65,19 @@ void FakeAgent::onReadable(QTcpSocket *socket)
     }
     m_requests.append(request);
 
-    const QList<QByteArray> parts = request.requestLine.split(' ');
-    const Script script = m_routes.value(parts.value(1), m_script);
+    const Script script = m_routes.value(request.requestLine.split(' ').value(1), m_script);
     if (script.behaviour == Behaviour::Silent) return;
     QTimer::singleShot(script.delayMs, socket, [this, socket, script] { respond(socket, script); });
 }
 
 void FakeAgent::respond(QTcpSocket *socket, const Script &script)
 {
-    if (script.behaviour == Behaviour::Raw) {
-        stream(socket, script.body, script.streamLength, false);
-        return;
-    }
+    if (script.behaviour == Behaviour::Raw) return stream(socket, script.body, script.streamLength, false);
     const bool streamed = script.behaviour == Behaviour::Stream;
     const qint64 length = streamed ? script.streamLength : script.body.size();
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(script.status) + ' ' + reasonPhrase(script.status) +
-                      "\r\nContent-Type: application/json\r\nConnection: close\r\n";
+    // Qt ignores the reason phrase, so one does for every status.
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(script.status) +
+                      " Status\r\nContent-Type: application/json\r\nConnection: close\r\n";
     if (streamed && script.chunked)
         head += "Transfer-Encoding: chunked\r\n";
     else if (script.sendLength && length >= 0)
@@ -136,39 +85,29 @@ void FakeAgent::respond(QTcpSocket *socket, const Script &script)
     for (const auto &[key, value] : script.headers)
         head += key + ": " + value + "\r\n";
     head += "\r\n";
-    if (script.behaviour == Behaviour::CloseMidHead) {
-        socket->write(head.first(head.size() / 2));
-        socket->disconnectFromHost();
-        return;
-    }
-    socket->write(head);
+    const bool midHead = script.behaviour == Behaviour::CloseMidHead;
+    socket->write(midHead ? head.first(head.size() / 2) : head);
 
     switch (script.behaviour) {
     case Behaviour::Answer:
-        stream(socket, script.body, script.body.size(), false);
-        break;
+        return stream(socket, script.body, script.body.size(), false);
+    case Behaviour::Stream:
+        return stream(socket, script.body.isEmpty() ? QByteArray(" ") : script.body, length, script.chunked);
     case Behaviour::CloseMidReply:
         socket->write(script.body.left(script.body.size() / 2));
-        socket->disconnectFromHost();
-        break;
+        [[fallthrough]];
+    case Behaviour::CloseMidHead:
+        return socket->disconnectFromHost();
     case Behaviour::Trickle: {
         auto *timer = new QTimer(socket);
         auto sent = std::make_shared<qsizetype>(0);
         connect(timer, &QTimer::timeout, socket, [socket, timer, sent, body = script.body] {
-            if (*sent >= body.size()) {
-                timer->stop();
-                socket->disconnectFromHost();
-                return;
-            }
-            socket->write(body.mid((*sent)++, 1));
+            if (*sent < body.size()) return void(socket->write(body.mid((*sent)++, 1)));
+            timer->stop();
+            socket->disconnectFromHost();
         });
-        timer->start(script.trickleIntervalMs);
-        break;
+        return timer->start(script.trickleIntervalMs);
     }
-    case Behaviour::Stream:
-        stream(socket, script.body.isEmpty() ? QByteArray(" ") : script.body, script.streamLength,
-               script.chunked);
-        break;
     default:
         break;
     }

@@ -52,21 +52,21 @@ public:
     };
 
     explicit FakeAgent(QObject *parent = nullptr);
-    ~FakeAgent() override;
 
     quint16 port() const;
     QString url(const QString &path = QStringLiteral("/metrics")) const;
 
     void setScript(const Script &script) { m_script = script; }
     void setRoute(const QByteArray &path, const Script &script) { m_routes.insert(path, script); }
-    void answer(int status, const QByteArray &body, int delayMs = 0);
-    void redirectTo(const QString &location, int status = 302);
+    void answer(int status, const QByteArray &body, int delayMs = 0)
+    {
+        m_script = {status, body, {}, delayMs};
+    }
     void setBehaviour(Behaviour behaviour) { m_script.behaviour = behaviour; }
 
     const QList<ReceivedRequest> &requests() const { return m_requests; }
 
 private:
-    void onConnection();
     void onReadable(QTcpSocket *socket);
     void respond(QTcpSocket *socket, const Script &script);
     void stream(QTcpSocket *socket, const QByteArray &pattern, qint64 length, bool chunked);

@@ -10,19 +10,11 @@ namespace vantor::test {
 
 using namespace Qt::StringLiterals;
 
-TempNodeFiles::TempNodeFiles(const QList<ServerNode> &nodes) : TempNodeFiles(encodeNodeList(nodes)) {}
-
 TempNodeFiles::TempNodeFiles(const QByteArray &fileContents)
 {
-    const QString path = locations().saveFile();
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
+    QFile file(locations().saveFile());
+    QDir().mkpath(QFileInfo(file).absolutePath());
     if (file.open(QIODevice::WriteOnly)) file.write(fileContents);
-}
-
-NodeLocations TempNodeFiles::locations() const
-{
-    return NodeLocations{m_dir.path(), std::nullopt};
 }
 
 QByteArray TempNodeFiles::savedFile() const
@@ -34,15 +26,7 @@ QByteArray TempNodeFiles::savedFile() const
 MetricsSnapshot sampleReading(double cpu, const QStringList &severities)
 {
     const QDateTime at = QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC);
-    MetricsSnapshot m;
-    m.cpuUsage = cpu;
-    m.memoryUsage = 41.5;
-    m.diskUsage = 63;
-    m.uptimeSeconds = 86400;
-    m.loadAverage = 0.75;
-    m.servicesRunning = 5;
-    m.servicesTotal = 6;
-    m.observedAt = at;
+    MetricsSnapshot m{cpu, 41.5, 63, 86400, 0.75, 5, 6, {}, at};
     for (const QString &severity : severities)
         m.alerts.append(makeAlert(severity, u"标题"_s, u"说明"_s, at));
     return m;

@@ -12,10 +12,10 @@ namespace vantor::test {
 class TempNodeFiles
 {
 public:
-    explicit TempNodeFiles(const QList<ServerNode> &nodes);
+    explicit TempNodeFiles(const QList<ServerNode> &nodes) : TempNodeFiles(encodeNodeList(nodes)) {}
     explicit TempNodeFiles(const QByteArray &fileContents);
 
-    NodeLocations locations() const;
+    NodeLocations locations() const { return NodeLocations{m_dir.path(), std::nullopt}; }
     QByteArray savedFile() const; // the current contents of the file the store writes
 
 private:
