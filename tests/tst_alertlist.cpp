@@ -26,7 +26,8 @@ NodeRuntime node(const QString &name, const QStringList &alerts, NodeStatus stat
     for (const QString &entry : alerts) {
         const QString severity = entry.section(u'@', 0, 0);
         const int offset = entry.section(u'@', 1).section(u':', 0, 0).toInt();
-        runtime.metrics.alerts.append(makeAlert(severity, entry.section(u':', 1), u"d"_s, t0.addSecs(offset)));
+        runtime.metrics.alerts.append(
+            makeAlert(severity, entry.section(u':', 1), u"d"_s, t0.addSecs(offset)));
     }
     return runtime;
 }
@@ -58,9 +59,6 @@ private Q_SLOTS:
             << QList<NodeRuntime>{node(u"A"_s, {u"warning@5:a1"_s, u"critical@5:a2"_s}),
                                   node(u"B"_s, {u"critical@5:b1"_s}), node(u"C"_s, {u"warning@5:c1"_s})}
             << QStringList{u"A · a1"_s, u"A · a2"_s, u"B · b1"_s, u"C · c1"_s};
-        QTest::newRow("severity plays no part")
-            << QList<NodeRuntime>{node(u"A"_s, {u"warning@2:late"_s, u"critical@1:early"_s})}
-            << QStringList{u"A · late"_s, u"A · early"_s};
         QTest::newRow("offline node keeps listing its earlier reading")
             << QList<NodeRuntime>{node(u"A"_s, {u"warning@1:old"_s}, NodeStatus::offline)}
             << QStringList{u"A · old"_s};
@@ -73,6 +71,10 @@ private Q_SLOTS:
         list.setNodes(nodes);
         QCOMPARE(headlines(list.model()), expected);
         QVERIFY(!list.showsEmptyState());
+        // A divider follows every row but the last, within a node and between nodes.
+        for (int row = 0; row < expected.size(); ++row)
+            QCOMPARE(list.model()->index(row).data(AlertListModel::DividerRole).toBool(),
+                     row + 1 < expected.size());
     }
 
     void severityIcon_data()
@@ -83,10 +85,8 @@ private Q_SLOTS:
         const QString octagon = u"exclamation-octagon-fill"_s, triangle = u"exclamation-triangle-fill"_s;
         QTest::newRow("critical") << u"critical"_s << octagon << color::red();
         QTest::newRow("Critical") << u"Critical"_s << triangle << color::orange();
-        QTest::newRow("CRITICAL") << u"CRITICAL"_s << triangle << color::orange();
         QTest::newRow("critical with a space") << u"critical "_s << triangle << color::orange();
         QTest::newRow("warning") << u"warning"_s << triangle << color::orange();
-        QTest::newRow("other word") << u"info"_s << triangle << color::orange();
         QTest::newRow("empty") << QString() << triangle << color::orange();
     }
     void severityIcon()
@@ -99,29 +99,6 @@ private Q_SLOTS:
         const QModelIndex row = list.model()->index(0);
         QCOMPARE(row.data(AlertListModel::IconRole).toString(), icon);
         QCOMPARE(row.data(AlertListModel::TintRole).value<QColor>(), tint);
-    }
-
-    void dividers_data()
-    {
-        QTest::addColumn<QList<NodeRuntime>>("nodes");
-        QTest::addColumn<QList<bool>>("dividers");
-        QTest::newRow("one alert, no divider")
-            << QList<NodeRuntime>{node(u"A"_s, {u"warning@0:x"_s})} << QList<bool>{false};
-        QTest::newRow("three alerts from two nodes, two dividers")
-            << QList<NodeRuntime>{node(u"A"_s, {u"warning@0:x"_s, u"critical@1:y"_s}),
-                                  node(u"B"_s, {u"warning@2:z"_s})}
-            << QList<bool>{true, true, false};
-    }
-    void dividers()
-    {
-        QFETCH(QList<NodeRuntime>, nodes);
-        QFETCH(QList<bool>, dividers);
-        AlertList list;
-        list.setNodes(nodes);
-        QList<bool> actual;
-        for (int row = 0; row < list.model()->rowCount(); ++row)
-            actual.append(list.model()->index(row).data(AlertListModel::DividerRole).toBool());
-        QCOMPARE(actual, dividers);
     }
 
     void emptyState_data()
@@ -144,8 +121,7 @@ private Q_SLOTS:
         QStringList texts;
         for (const QLabel *label : list.findChildren<QLabel *>())
             if (label->isVisibleTo(&list)) texts.append(label->text());
-        QVERIFY(texts.contains(u"暂无告警"_s));
-        QVERIFY(texts.contains(u"所有节点均处于正常状态"_s));
+        QVERIFY(texts.contains(u"暂无告警"_s) && texts.contains(u"所有节点均处于正常状态"_s));
     }
 
     // The row texts: the node name prefixes even a single node's alerts, the detail and a time of
@@ -173,17 +149,15 @@ private Q_SLOTS:
         list.resize(600, list.sizeHint().height());
         const int rowHeight = AlertRowDelegate::rowHeight();
         QCOMPARE(list.height(), 2 * rowHeight);
-        const auto *view = list.findChild<QAbstractItemView *>();
-        QVERIFY(view);
-        QCOMPARE(view->verticalScrollBar()->maximum(), 0);
+        QCOMPARE(list.findChild<QAbstractItemView *>()->verticalScrollBar()->maximum(), 0);
 
         const QImage image = list.grab().toImage();
-        auto hasColour = [&](int top, const QColor &c) {
+        auto hasColour = [&](int top, const QColor &c) { // somewhere in the icon column of one row
             for (int y = top; y < top + rowHeight; ++y)
                 for (int x = 0; x < 60; ++x) {
                     const QColor p = image.pixelColor(x, y);
-                    if (qAbs(p.red() - c.red()) < 12 && qAbs(p.green() - c.green()) < 12 &&
-                        qAbs(p.blue() - c.blue()) < 12)
+                    if (qAbs(p.red() - c.red()) + qAbs(p.green() - c.green()) + qAbs(p.blue() - c.blue()) <
+                        30)
                         return true;
                 }
             return false;

