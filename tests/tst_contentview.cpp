@@ -151,13 +151,9 @@ private Q_SLOTS:
         QCOMPARE(view->selectedID(), std::nullopt);
         expectSelection(*view, OverviewView::staticMetaObject, {false, false, false});
         QVERIFY(entryLooksSelected(*view));
-    }
 
-    // A selected id that a new node list no longer holds: the overview shows, nothing is
-    // highlighted and the selection keeps the old id until the next click.
-    void selectedIdVanishes()
-    {
-        auto view = window(true);
+        // A selected id that a new node list no longer holds: the overview shows, nothing is
+        // highlighted and the selection keeps the old id until the next click.
         QTest::mouseClick(rows(*view)[1], Qt::LeftButton);
         view->store()->apply(nodes({u"a"_s, u"c"_s, u"d"_s}), false);
         QTRY_COMPARE(rows(*view).value(2)->runtime().id(), u"d"_s);
