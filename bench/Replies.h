@@ -34,10 +34,10 @@ inline const QByteArray typicalReply =
     R"("network":{"hostname":"tokyo-edge-01","addresses":[)"
     R"({"address":"203.0.113.17","scope":"public","interface":"eth0"},)"
     R"({"address":"198.51.100.17","scope":"lan","interface":"eth1"},)"
-    R"({"address":"scope":"tailscale","interface":"tailscale0"},)"
+    R"({"address":"fd7a:115c:a1e0::1","scope":"tailscale","interface":"tailscale0"},)"
     R"({"address":"fd7a:115c:a1e0::1234:5678","scope":"tailscale","interface":"tailscale0"},)"
     R"({"address":"fe80::fc:ff:fe00:1","scope":"link-local","interface":"eth0"}],)"
-    R"("lan":["198.51.100.17"],"tailscale":["fd7a:115c:a1e0::1234:5678"]},)"
+    R"("lan":["198.51.100.17"],"tailscale":["fd7a:115c:a1e0::1","fd7a:115c:a1e0::1234:5678"]},)"
     R"("notices":[{"id":"0b7e2f6a-1c3d-4e5f-8a9b-0c1d2e3f4a5b","severity":"info",)"
     R"("title":"代理已更新","detail":"vantor-agent 0.1.0 于 2025-03-13 启动。",)"
     R"("createdAt":"2025-03-13T22:00:00Z"}]})";
