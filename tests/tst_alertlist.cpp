@@ -1,4 +1,5 @@
 #include "ui/AlertList.h"
+#include "ui/AlertRowDelegate.h"
 #include "ui/Format.h"
 #include "ui/Style.h"
 

@@ -1,7 +1,7 @@
 #include "Format.h"
 
-#include <charconv>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -87,8 +87,8 @@ QString standardTimeFormat(const QLocale &locale)
     QString separator = u":"_s;
     if (hourEnd >= 0 && hourEnd < minuteStart) {
         const QString between = pattern.mid(hourEnd, minuteStart - hourEnd);
-        if (!between.isEmpty() && std::none_of(between.begin(), between.end(),
-                                               [](QChar c) { return c.isLetter() || c == u'\''; }))
+        if (!between.isEmpty() &&
+            std::none_of(between.begin(), between.end(), [](QChar c) { return c.isLetter() || c == u'\''; }))
             separator = between;
     }
     return pattern.left(minuteEnd) + separator + u"ss"_s + pattern.mid(minuteEnd);

@@ -1,5 +1,6 @@
 #include "NodeCard.h"
 
+#include "Icons.h"
 #include "MetricRow.h"
 #include "StatusDot.h"
 #include "Style.h"

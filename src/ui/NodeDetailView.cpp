@@ -3,6 +3,7 @@
 #include "AlertList.h"
 #include "DetailMetric.h"
 #include "Format.h"
+#include "Icons.h"
 #include "InfoCard.h"
 #include "Style.h"
 

@@ -1,5 +1,6 @@
 #include "SummaryCard.h"
 
+#include "Icons.h"
 #include "Style.h"
 
 #include <QHBoxLayout>
