@@ -5,8 +5,10 @@
 #include "ui/Icons.h"
 #include "ui/Style.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace vantor {
@@ -54,11 +56,23 @@ Sidebar::Sidebar(QWidget *parent) : QWidget(parent)
     layout->addSpacing(6);
     layout->addWidget(label(u"节点"_s, TextStyle::Caption, color::secondaryText(), QFont::Normal, this));
 
-    m_rowsLayout = new QVBoxLayout;
+    // Any number of nodes: the rows keep their height and the list scrolls when they do not fit.
+    auto *rows = new QWidget;
+    rows->setObjectName(u"sidebarRows"_s);
+    m_rowsLayout = new QVBoxLayout(rows);
+    m_rowsLayout->setContentsMargins(0, 0, 0, 0);
     m_rowsLayout->setSpacing(18);
-    layout->addLayout(m_rowsLayout);
-
-    layout->addStretch(1);
+    m_rowsLayout->addStretch(1);
+    m_scroll = new QScrollArea(this);
+    m_scroll->setObjectName(u"sidebarScroll"_s);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setFocusPolicy(Qt::NoFocus);
+    m_scroll->setWidget(rows);
+    m_scroll->viewport()->setAutoFillBackground(false);
+    rows->setAutoFillBackground(false);
+    layout->addWidget(m_scroll, 1);
 
     m_settingsButton = new SidebarButton(SidebarButton::Plain, u"sliders"_s, u"连接设置"_s, this);
     m_settingsButton->setObjectName(u"settingsButton"_s);
@@ -99,10 +113,11 @@ void Sidebar::rebuildRows(const QStringList &ids)
     QWidget *previous = m_overviewEntry;
     NodeSidebarRow *refocus = nullptr;
     for (const QString &id : ids) {
-        auto *row = new NodeSidebarRow(this);
+        auto *row = new NodeSidebarRow(m_scroll->widget());
         connect(row, &SidebarEntry::clicked, this, [this, id] { Q_EMIT nodeChosen(id); });
         connect(row, &SidebarEntry::stepRequested, this, [this, row](int delta) { step(row, delta); });
-        m_rowsLayout->addWidget(row);
+        m_rowsLayout->insertWidget(m_rowsLayout->count() - 1, row); // before the closing stretch
+        row->installEventFilter(this);
         row->show(); // at once, not on the next turn of the event loop, so it can take the focus
         setTabOrder(previous, row);
         previous = row;
@@ -116,6 +131,15 @@ void Sidebar::rebuildRows(const QStringList &ids)
         refocus->setFocus(Qt::OtherFocusReason);
     else if (hadFocus)
         m_overviewEntry->setFocus(Qt::OtherFocusReason);
+}
+
+bool Sidebar::eventFilter(QObject *watched, QEvent *event)
+{
+    // A row that takes the keyboard focus scrolls into view.
+    if (event->type() == QEvent::FocusIn) {
+        if (auto *row = qobject_cast<NodeSidebarRow *>(watched)) m_scroll->ensureWidgetVisible(row, 0, 0);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void Sidebar::step(SidebarEntry *from, int delta)

@@ -8,6 +8,7 @@
 
 #include <optional>
 
+class QScrollArea;
 class QVBoxLayout;
 
 namespace vantor {
@@ -35,12 +36,16 @@ Q_SIGNALS:
     void nodeChosen(const QString &id);
     void settingsChosen();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void rebuildRows(const QStringList &ids);
     void step(SidebarEntry *from, int delta);
 
     SidebarButton *m_overviewEntry;
     SidebarButton *m_settingsButton;
+    QScrollArea *m_scroll;
     QVBoxLayout *m_rowsLayout;
     QList<NodeSidebarRow *> m_rows;
     QStringList m_rowIds;

@@ -6,6 +6,7 @@
 
 #include <QLabel>
 #include <QListView>
+#include <QResizeEvent>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -23,8 +24,8 @@ AlertList::AlertList(QWidget *parent) : CardFrame(parent), m_model(new AlertList
     m_view->setObjectName(u"alertRows"_s);
     m_view->setAccessibleName(u"告警列表"_s);
     m_view->setModel(m_model);
-    m_view->setItemDelegate(new AlertRowDelegate(m_view));
-    m_view->setUniformItemSizes(true);
+    m_delegate = new AlertRowDelegate(m_view);
+    m_view->setItemDelegate(m_delegate);
     m_view->setLayoutMode(QListView::SinglePass);
     m_view->setSelectionMode(QAbstractItemView::NoSelection);
     m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -63,12 +64,21 @@ AlertList::AlertList(QWidget *parent) : CardFrame(parent), m_model(new AlertList
     layout->setSpacing(0);
     layout->addWidget(m_view);
     layout->addWidget(m_empty);
-    fitHeight();
+    relayout();
 }
 
 void AlertList::setNodes(const QList<NodeRuntime> &nodes)
 {
-    if (m_model->setEntries(gatherAlerts(nodes))) fitHeight();
+    if (!m_model->setEntries(gatherAlerts(nodes))) return;
+    m_delegate->forget();
+    const bool empty = m_model->rowCount() == 0;
+    m_view->setHidden(empty);
+    m_empty->setHidden(!empty);
+    // Row heights depend on the width, which a hidden list may not have yet.
+    if (isVisible())
+        relayout();
+    else
+        m_stale = true;
 }
 
 bool AlertList::showsEmptyState() const
@@ -76,14 +86,32 @@ bool AlertList::showsEmptyState() const
     return m_view->isHidden() && !m_empty->isHidden();
 }
 
-void AlertList::fitHeight()
+void AlertList::resizeEvent(QResizeEvent *event)
 {
-    const qsizetype rows = m_model->rowCount();
+    CardFrame::resizeEvent(event);
+    if (m_stale || event->size().width() != event->oldSize().width()) relayout();
+}
+
+void AlertList::showEvent(QShowEvent *event)
+{
+    CardFrame::showEvent(event);
+    if (m_stale) relayout();
+}
+
+void AlertList::relayout()
+{
+    m_stale = false;
+    const int rows = m_model->rowCount();
     m_view->setHidden(rows == 0);
     m_empty->setHidden(rows != 0);
-    // As tall as all rows (the host page scrolls), within the largest height a widget may have.
-    const qint64 height = std::min<qint64>(qint64(rows) * AlertRowDelegate::rowHeight(), QWIDGETSIZE_MAX);
-    m_view->setFixedHeight(int(height));
+    // The rows fill the card's width; the list is as tall as all of them (the host page scrolls),
+    // within the largest height a widget may have.
+    m_delegate->setRowWidth(width());
+    qint64 height = 0;
+    for (int row = 0; row < rows; ++row)
+        height += m_delegate->rowHeight(m_model->index(row));
+    m_view->setFixedHeight(int(std::min<qint64>(height, QWIDGETSIZE_MAX)));
+    m_view->doItemsLayout();
 }
 
 } // namespace vantor::ui

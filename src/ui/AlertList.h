@@ -7,6 +7,8 @@ class QListView;
 
 namespace vantor::ui {
 
+class AlertRowDelegate;
+
 // The alerts of a set of nodes on a card background, or a calm empty state when there are none.
 // The list does not scroll by itself: it is as tall as its rows and its host page scrolls.
 class AlertList : public CardFrame
@@ -20,12 +22,18 @@ public:
     const AlertListModel *model() const { return m_model; }
     bool showsEmptyState() const;
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
 private:
-    void fitHeight();
+    void relayout();
 
     AlertListModel *m_model;
+    AlertRowDelegate *m_delegate;
     QListView *m_view;
     QWidget *m_empty;
+    bool m_stale = false; // rows changed while hidden
 };
 
 } // namespace vantor::ui

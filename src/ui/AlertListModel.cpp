@@ -55,6 +55,20 @@ int AlertListModel::rowCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : int(m_entries.size());
 }
 
+namespace {
+
+// A text from the data as the row lays it out: bounded in length, its line breaks kept as breaks.
+QString shown(const QString &text)
+{
+    QString out = boundedText(text);
+    out.replace(u"\r\n"_s, QString(QChar::LineSeparator));
+    out.replace(u'\n', QChar::LineSeparator);
+    out.replace(u'\r', QChar::LineSeparator);
+    return out;
+}
+
+} // namespace
+
 QVariant AlertListModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= m_entries.size()) return {};
@@ -62,11 +76,11 @@ QVariant AlertListModel::data(const QModelIndex &index, int role) const
     const bool critical = isCriticalSeverity(entry.alert.severity);
     switch (role) {
     case HeadlineRole:
-        return QString(entry.nodeName + u" · "_s + entry.alert.title);
+        return QString(shown(entry.nodeName) + u" · "_s + shown(entry.alert.title));
     case DetailRole:
-        return entry.alert.detail;
+        return shown(entry.alert.detail);
     case TimeRole:
-        return shortTime(entry.alert.createdAt, m_locale);
+        return timeText(entry);
     case IconRole:
         return critical ? u"exclamation-octagon-fill"_s : u"exclamation-triangle-fill"_s;
     case TintRole:
@@ -74,11 +88,16 @@ QVariant AlertListModel::data(const QModelIndex &index, int role) const
     case DividerRole:
         return index.row() + 1 < m_entries.size();
     case Qt::AccessibleTextRole:
-        return QString(entry.nodeName + u" · "_s + entry.alert.title + u"，"_s + entry.alert.detail +
-                       u"，"_s + shortTime(entry.alert.createdAt, m_locale));
+        return QString(shown(entry.nodeName) + u" · "_s + shown(entry.alert.title) + u"，"_s +
+                       shown(entry.alert.detail) + u"，"_s + timeText(entry));
     default:
         return {};
     }
+}
+
+QString AlertListModel::timeText(const AlertEntry &entry) const
+{
+    return m_locale.toString(entry.alert.createdAt.toLocalTime().time(), m_timeFormat);
 }
 
 } // namespace vantor::ui

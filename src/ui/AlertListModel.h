@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Format.h"
 #include "model/NodeStatus.h"
 
 #include <QAbstractListModel>
@@ -29,9 +30,9 @@ class AlertListModel : public QAbstractListModel
     Q_OBJECT
 public:
     enum Role {
-        HeadlineRole = Qt::DisplayRole, // "<node> · <title>"
+        HeadlineRole = Qt::DisplayRole, // "<node> · <title>"; texts bounded, line breaks as U+2028
         DetailRole = Qt::UserRole + 1,
-        TimeRole,    // short time of day
+        TimeRole,    // hours and minutes in the locale's style
         IconRole,    // icon name
         TintRole,    // QColor of the icon
         DividerRole, // true for every row but the last
@@ -47,8 +48,11 @@ public:
     QVariant data(const QModelIndex &index, int role) const override;
 
 private:
+    QString timeText(const AlertEntry &entry) const;
+
     QList<AlertEntry> m_entries;
     QLocale m_locale = QLocale::system();
+    QString m_timeFormat = shortTimeFormat(m_locale);
 };
 
 } // namespace vantor::ui

@@ -5,8 +5,10 @@
 #include "Style.h"
 
 #include <QPainter>
+#include <QTextLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace vantor::ui {
 
@@ -18,84 +20,123 @@ constexpr int padding = 14;
 constexpr int spacing = 12;
 constexpr int lineSpacing = 3;
 
-QFont headlineFont()
+QTextOption wrapping()
 {
-    return ui::font(TextStyle::Subheadline, QFont::Medium);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    return option;
 }
 
-QFont captionFont()
+// Lays `text` out in lines of `width`; a null painter only measures. Returns the height used.
+int wrapText(const QString &text, const QFont &font, int width, QPainter *painter = nullptr, QPointF at = {})
 {
-    return ui::font(TextStyle::Caption);
-}
-
-// The severity icon keeps the size of the row's default (body) text.
-int iconSize()
-{
-    return QFontInfo(ui::font(TextStyle::Body)).pixelSize() + 2;
+    const QFontMetrics metrics(font);
+    // Most texts fit one line: measuring is then much cheaper than a full layout.
+    if (!painter && !text.contains(QChar::LineSeparator) && metrics.horizontalAdvance(text) <= width)
+        return metrics.height();
+    QTextLayout layout(text, font);
+    layout.setTextOption(wrapping());
+    layout.setCacheEnabled(true);
+    qreal y = 0;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(std::max(1, width));
+        line.setPosition({0, y});
+        y += line.height();
+    }
+    layout.endLayout();
+    if (painter) layout.draw(painter, at);
+    return std::max(int(std::ceil(y)), metrics.height());
 }
 
 } // namespace
 
-int AlertRowDelegate::rowHeight()
+struct AlertRowDelegate::Layout {
+    int textLeft = 0;
+    int textWidth = 0;
+    int headlineHeight = 0;
+    int detailHeight = 0;
+    int timeWidth = 0;
+    int height = 0; // of the whole row, divider included
+};
+
+AlertRowDelegate::AlertRowDelegate(QObject *parent)
+    : QStyledItemDelegate(parent), m_headline(ui::font(TextStyle::Subheadline, QFont::Medium)),
+      m_caption(ui::font(TextStyle::Caption)),
+      // The severity icon keeps the size of the row's default (body) text.
+      m_iconSize(QFontInfo(ui::font(TextStyle::Body)).pixelSize() + 2)
 {
-    const int text =
-        QFontMetrics(headlineFont()).height() + lineSpacing + QFontMetrics(captionFont()).height();
-    return padding + std::max(text, iconSize()) + padding + 1; // + 1: the divider line
 }
 
-QSize AlertRowDelegate::sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const
+void AlertRowDelegate::setRowWidth(int width)
 {
-    return {200, rowHeight()};
+    if (width == m_width) return;
+    m_width = width;
+    forget();
+}
+
+AlertRowDelegate::Layout AlertRowDelegate::layoutRow(const QModelIndex &index, int width) const
+{
+    Layout l;
+    l.timeWidth = QFontMetrics(m_caption).horizontalAdvance(index.data(AlertListModel::TimeRole).toString());
+    l.textLeft = padding + m_iconSize + spacing;
+    l.textWidth = std::max(1, width - l.textLeft - spacing - l.timeWidth - padding);
+    l.headlineHeight = wrapText(index.data(AlertListModel::HeadlineRole).toString(), m_headline, l.textWidth);
+    l.detailHeight = wrapText(index.data(AlertListModel::DetailRole).toString(), m_caption, l.textWidth);
+    const int content = std::max(
+        {l.headlineHeight + lineSpacing + l.detailHeight, m_iconSize, QFontMetrics(m_caption).height()});
+    l.height = padding + content + padding + 1; // + 1: the divider line
+    return l;
+}
+
+int AlertRowDelegate::rowHeight(const QModelIndex &index) const
+{
+    const int row = index.row();
+    if (row < 0) return 0;
+    if (m_heights.size() != index.model()->rowCount()) m_heights = QList<int>(index.model()->rowCount(), 0);
+    int &height = m_heights[row];
+    if (height == 0) height = layoutRow(index, m_width).height;
+    return height;
+}
+
+QSize AlertRowDelegate::sizeHint(const QStyleOptionViewItem &, const QModelIndex &index) const
+{
+    // Narrow, so the rows never widen the list: the view stretches them to its own width.
+    return {1, rowHeight(index)};
 }
 
 void AlertRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
                              const QModelIndex &index) const
 {
     const QRect row = option.rect;
+    const Layout l = layoutRow(index, row.width());
+    const int contentHeight = row.height() - 1;
     const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
 
-    // Severity icon, vertically centred.
-    const int size = iconSize();
+    // Severity icon and time, vertically centred.
     const QString iconName = index.data(AlertListModel::IconRole).toString();
     const QColor tint = index.data(AlertListModel::TintRole).value<QColor>();
     const QString key = iconName + tint.name() + QString::number(dpr);
     auto pixmap = m_icons.constFind(key);
-    if (pixmap == m_icons.cend()) pixmap = m_icons.insert(key, iconPixmap(iconName, tint, size, dpr));
-    const int contentHeight = row.height() - 1;
-    painter->drawPixmap(row.left() + padding, row.top() + (contentHeight - size) / 2, *pixmap);
+    if (pixmap == m_icons.cend()) pixmap = m_icons.insert(key, iconPixmap(iconName, tint, m_iconSize, dpr));
+    painter->drawPixmap(row.left() + padding, row.top() + (contentHeight - m_iconSize) / 2, *pixmap);
 
-    // Time at the trailing edge.
-    const QFont caption = captionFont();
-    const QFontMetrics captionMetrics(caption);
-    const QString time = index.data(AlertListModel::TimeRole).toString();
-    const int timeWidth = captionMetrics.horizontalAdvance(time);
-    const QRect timeRect(row.right() - padding - timeWidth + 1, row.top(), timeWidth, contentHeight);
-    painter->setFont(caption);
+    const QRect timeRect(row.right() - padding - l.timeWidth + 1, row.top(), l.timeWidth, contentHeight);
+    painter->setFont(m_caption);
     painter->setPen(color::secondaryText());
-    painter->drawText(timeRect, Qt::AlignVCenter | Qt::AlignRight, time);
+    painter->drawText(timeRect, Qt::AlignVCenter | Qt::AlignRight,
+                      index.data(AlertListModel::TimeRole).toString());
 
-    // Two lines of text between icon and time.
-    const QFont headline = headlineFont();
-    const QFontMetrics headlineMetrics(headline);
-    const int textLeft = row.left() + padding + size + spacing;
-    const int textWidth = std::max(0, timeRect.left() - spacing - textLeft);
-    const int textHeight = headlineMetrics.height() + lineSpacing + captionMetrics.height();
-    const int top = row.top() + (contentHeight - textHeight) / 2;
-    painter->setFont(headline);
+    // Headline over detail, both wrapped, the block centred between icon and time.
+    const int textHeight = l.headlineHeight + lineSpacing + l.detailHeight;
+    const QPointF at(row.left() + l.textLeft, row.top() + (contentHeight - textHeight) / 2);
     painter->setPen(color::primaryText());
-    painter->drawText(QRect(textLeft, top, textWidth, headlineMetrics.height()),
-                      Qt::AlignLeft | Qt::AlignVCenter,
-                      headlineMetrics.elidedText(index.data(AlertListModel::HeadlineRole).toString(),
-                                                 Qt::ElideRight, textWidth));
-    painter->setFont(caption);
+    wrapText(index.data(AlertListModel::HeadlineRole).toString(), m_headline, l.textWidth, painter, at);
     painter->setPen(color::secondaryText());
-    painter->drawText(
-        QRect(textLeft, top + headlineMetrics.height() + lineSpacing, textWidth, captionMetrics.height()),
-        Qt::AlignLeft | Qt::AlignVCenter,
-        captionMetrics.elidedText(index.data(AlertListModel::DetailRole).toString(), Qt::ElideRight,
-                                  textWidth));
+    wrapText(index.data(AlertListModel::DetailRole).toString(), m_caption, l.textWidth, painter,
+             at + QPointF(0, l.headlineHeight + lineSpacing));
 
     if (index.data(AlertListModel::DividerRole).toBool()) {
         painter->setRenderHint(QPainter::Antialiasing, false);

@@ -1,24 +1,40 @@
 #pragma once
 
+#include <QFont>
 #include <QHash>
+#include <QList>
 #include <QPixmap>
 #include <QStyledItemDelegate>
 
 namespace vantor::ui {
 
-// Paints one alert row: severity icon, two lines of text, the time at the trailing edge and a
-// divider below every row but the last. All rows have the same height.
+// Paints one alert row: severity icon, the headline and the detail wrapped to as many lines as
+// they need, the time at the trailing edge and a divider below every row but the last. Row heights
+// depend on the row width, which the host sets; they are computed once per row and width.
 class AlertRowDelegate : public QStyledItemDelegate
 {
     Q_OBJECT
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    explicit AlertRowDelegate(QObject *parent = nullptr);
+
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
-    static int rowHeight();
+
+    // The width every row is laid out in; a new width, or forget(), drops the known heights.
+    void setRowWidth(int width);
+    void forget() { m_heights.clear(); }
+    int rowHeight(const QModelIndex &index) const;
 
 private:
+    struct Layout; // where the parts of one row go
+    Layout layoutRow(const QModelIndex &index, int width) const;
+
+    QFont m_headline;
+    QFont m_caption;
+    int m_iconSize;
+    int m_width = 0;
+    mutable QList<int> m_heights;            // by row; 0 while unknown
     mutable QHash<QString, QPixmap> m_icons; // keyed by name, tint and device pixel ratio
 };
 
