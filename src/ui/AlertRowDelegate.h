@@ -6,6 +6,8 @@
 #include <QPixmap>
 #include <QStyledItemDelegate>
 
+#include <memory>
+
 namespace vantor::ui {
 
 // Paints one alert row: severity icon, the headline and the detail wrapped to as many lines as
@@ -16,6 +18,7 @@ class AlertRowDelegate : public QStyledItemDelegate
     Q_OBJECT
 public:
     explicit AlertRowDelegate(QObject *parent = nullptr);
+    ~AlertRowDelegate() override;
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option,
                const QModelIndex &index) const override;
@@ -28,11 +31,15 @@ public:
 
 private:
     struct Layout; // where the parts of one row go
+    class Measure;
     Layout layoutRow(const QModelIndex &index, int width) const;
 
     QFont m_headline;
     QFont m_caption;
     int m_iconSize;
+    int m_timeWidth = 0;
+    std::unique_ptr<Measure> m_measureHeadline;
+    std::unique_ptr<Measure> m_measureCaption;
     int m_width = 0;
     mutable QList<int> m_heights;            // by row; 0 while unknown
     mutable QHash<QString, QPixmap> m_icons; // keyed by name, tint and device pixel ratio

@@ -122,8 +122,6 @@ SettingsView::SettingsView(MonitorStore *store, QWidget *parent) : QDialog(paren
     m_error = label(QString(), TextStyle::Caption, color::red());
     m_error->setObjectName(u"error"_s);
     m_error->setWordWrap(true);
-    // The reader's message wraps within the sheet's width however long it is.
-    m_error->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_error->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_error->hide();
 
