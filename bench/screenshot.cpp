@@ -1,6 +1,7 @@
-// Renders the console window in demo mode and writes PNG files: overview.png, node-detail.png and
-// settings.png in the folder given as the only argument. Meant for the offscreen platform, with
-// the node files of a temporary data folder (scripts/screenshot prepares both).
+// Renders the console window in demo mode and writes PNG files: overview.png, node-detail.png,
+// settings.png, and long-names.png and long-names-detail.png (nine nodes with long names at the
+// smallest window size) in the folder given as the only argument. Meant for the offscreen
+// platform, with the node files of a temporary data folder (scripts/screenshot prepares both).
 
 #include "app/ContentView.h"
 #include "store/MonitorStore.h"
@@ -97,5 +98,25 @@ int main(int argc, char *argv[])
         painter.drawRect(place.adjusted(0.5, -1, -0.5, -0.5));
     }
     ok = save(composed, out, u"settings.png"_s) && ok;
+    if (sheet) sheet->reject();
+
+    // Real-world names at the smallest window size: nine nodes, long host names and Chinese names.
+    const QStringList names = {u"web-frontend-production-cluster-node-01.internal.example"_s,
+                               u"北京第一数据中心生产环境前端集群负载均衡节点"_s,
+                               u"db-replica-eu-central-1c.storage.internal.example"_s};
+    QList<ServerNode> many;
+    for (int i = 0; i < 9; ++i)
+        many.append({u"node-"_s + QString::number(i),
+                     names.at(i % 3) + QString::number(i / 3 + 1),
+                     nodes.value(0).address,
+                     {}});
+    store->apply(many, true);
+    window.select(std::nullopt);
+    window.resize(window.minimumSize());
+    settle();
+    ok = save(window.grab(), out, u"long-names.png"_s) && ok;
+    window.select(many.at(1).id);
+    settle();
+    ok = save(window.grab(), out, u"long-names-detail.png"_s) && ok;
     return ok ? 0 : 1;
 }

@@ -2,6 +2,9 @@
 #include "StoreFixture.h"
 #include "app/ContentView.h"
 #include "app/NodeSidebarRow.h"
+#include "ui/ElidedLabel.h"
+#include "ui/InfoCard.h"
+#include "ui/NodeCard.h"
 #include "ui/NodeDetailView.h"
 #include "ui/OverviewView.h"
 #include "ui/SettingsView.h"
@@ -10,10 +13,13 @@
 
 #include <QAccessible>
 #include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QtTest>
 
+#include <limits>
 #include <memory>
 
 using namespace vantor;
@@ -77,6 +83,43 @@ private:
         QCOMPARE(actual, highlighted);
     }
 
+    // No visible widget on the page reaches past the right edge of the scroll area's viewport.
+    static void expectWithinColumn(QScrollArea *area)
+    {
+        QCoreApplication::processEvents();
+        const int right = area->viewport()->width();
+        QVERIFY2(area->widget()->width() <= right, qPrintable(QString::number(area->widget()->width())));
+        for (const QWidget *w : area->widget()->findChildren<QWidget *>()) {
+            if (!w->isVisibleTo(area)) continue;
+            const int edge = w->mapTo(area->viewport(), QPoint(w->width(), 0)).x();
+            QVERIFY2(edge <= right, qPrintable(w->objectName() + u' ' + QString::number(edge)));
+        }
+    }
+    // The label is whole inside its parent and inside the viewport's width.
+    static void expectVisible(QScrollArea *area, const QLabel *label)
+    {
+        QVERIFY(label && label->isVisibleTo(area) && !label->text().isEmpty());
+        QVERIFY(label->parentWidget()->rect().contains(label->geometry()));
+        QVERIFY(label->width() >= label->sizeHint().width());
+        const QPoint left = label->mapTo(area->viewport(), QPoint(0, 0));
+        QVERIFY(left.x() >= 0 && left.x() + label->width() <= area->viewport()->width());
+    }
+    // A name that does not fit ends in "…" and carries the whole name as its tooltip; one that
+    // fits is shown whole, without a tooltip.
+    static void expectElided(const ElidedLabel *label, const QString &full, bool elided = true)
+    {
+        QVERIFY(label);
+        QCOMPARE(label->fullText(), full);
+        if (!elided) {
+            QCOMPARE(label->text(), full);
+            QVERIFY(label->toolTip().isEmpty());
+            return;
+        }
+        QVERIFY2(label->text().endsWith(u'…') && label->text().size() < full.size(),
+                 qPrintable(label->text()));
+        QCOMPARE(label->toolTip(), full);
+    }
+
 private Q_SLOTS:
     void init()
     {
@@ -133,7 +176,8 @@ private Q_SLOTS:
         // The label under the name and the CPU figure are in the secondary text colour.
         QList<QColor> secondary;
         for (const QLabel *l : row->findChildren<QLabel *>())
-            if (l->text() == status || l->text() == cpuText)
+            if (l->text() == status || (qobject_cast<const ElidedLabel *>(l) &&
+                                        qobject_cast<const ElidedLabel *>(l)->fullText() == cpuText))
                 secondary.append(l->palette().color(l->foregroundRole()));
         QCOMPARE(secondary, (QList<QColor>{color::secondaryText(), color::secondaryText()}));
     }
@@ -238,6 +282,62 @@ private Q_SLOTS:
             QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w);
             QVERIFY2(a && !a->text(QAccessible::Name).isEmpty(), w->metaObject()->className());
         }
+    }
+
+    // Real-world texts at the smallest and the default window size: long Latin and Chinese names,
+    // long alerts, figures of 1e300 and nine nodes. Nothing is wider than the detail column, every
+    // status label stays in sight, and names that do not fit end in "…" with a tooltip.
+    void longTexts_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("pageNameElided"); // the Chinese name on the node page
+        QTest::newRow("minimum") << QSize(1000, 680) << true;
+        QTest::newRow("default") << QSize(1180, 760) << false;
+    }
+    void longTexts()
+    {
+        QFETCH(QSize, size);
+        QFETCH(bool, pageNameElided);
+        MetricsSnapshot reading = test::sampleReading(1e300, {u"critical"_s});
+        reading.memoryUsage = reading.diskUsage = reading.loadAverage = 1e300;
+        reading.servicesRunning = reading.servicesTotal = std::numeric_limits<qint64>::max();
+        reading.alerts[0].title = QString(300, u'告');
+        reading.alerts[0].detail = u"detail "_s.repeated(200);
+        agent->answer(200, test::replyBody(reading));
+        const QString latin = u"web-frontend-production-cluster-node-01.internal.example"_s;
+        const QString chinese = u"北京第一数据中心生产环境前端集群负载均衡节点零一号服务器主机"_s;
+        QList<ServerNode> nine;
+        for (int i = 0; i < 9; ++i)
+            nine.append(
+                {QString::number(i), (i % 2 ? chinese : latin) + QString::number(i), agent->url(), {}});
+        files = std::make_unique<test::TempNodeFiles>(nine);
+        auto view = window(true);
+        view->resize(size);
+        QVERIFY(test::waitIdle(*view->store()));
+        QTRY_COMPARE(rows(*view).value(0)->statusText(), u"严重"_s);
+
+        // The sidebar's rows keep their height and scroll; their names end in "…".
+        auto *scroll = view->findChild<QScrollArea *>(u"sidebarScroll"_s);
+        QTRY_VERIFY(scroll->verticalScrollBar()->maximum() > 0);
+        for (NodeSidebarRow *row : rows(*view)) {
+            QCOMPARE(row->height(), row->sizeHint().height());
+            expectElided(row->findChild<ElidedLabel *>(u"name"_s), row->runtime().node.name);
+        }
+
+        auto *overview = view->findChild<OverviewView *>();
+        expectWithinColumn(overview);
+        for (const NodeCard *card : overview->findChildren<NodeCard *>()) {
+            expectElided(card->findChild<ElidedLabel *>(u"name"_s), card->runtime().node.name);
+            expectVisible(overview, card->findChild<QLabel *>(u"status"_s));
+        }
+
+        QTest::mouseClick(rows(*view)[1], Qt::LeftButton);
+        auto *detail = view->findChild<NodeDetailView *>()->findChild<QScrollArea *>();
+        QTRY_VERIFY(detail->isVisible());
+        expectWithinColumn(detail);
+        expectElided(detail->findChild<ElidedLabel *>(u"name"_s), chinese + u'1', pageNameElided);
+        expectVisible(detail, detail->findChild<QLabel *>(u"status"_s));
+        QVERIFY(detail->findChild<InfoCard *>(u"load"_s)->findChild<ElidedLabel *>()->isElided());
     }
 
     void settingsSheet()

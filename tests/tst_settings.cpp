@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTextCursor>
 #include <QtTest>
 
 #include <memory>
@@ -69,6 +70,39 @@ private Q_SLOTS:
         window.reset();
         if (store) test::waitIdle(*store);
         store.reset();
+    }
+
+    // Tab leaves the editor instead of typing a tab; Enter keeps the line's indentation of spaces.
+    void editorKeys()
+    {
+        present();
+        editor()->setPlainText(u"[\n    {"_s);
+        editor()->moveCursor(QTextCursor::End);
+        editor()->setFocus();
+        QTRY_VERIFY(editor()->hasFocus());
+        QTest::keyClick(editor(), Qt::Key_Return);
+        QTest::keyClicks(editor(), u"\"id\""_s);
+        QCOMPARE(editor()->toPlainText(), u"[\n    {\n    \"id\""_s);
+        QTest::keyClick(editor(), Qt::Key_Tab);
+        QVERIFY(!editor()->hasFocus());
+        QVERIFY(!editor()->toPlainText().contains(u'\t'));
+    }
+
+    // The reader's message, however long, wraps within the sheet's width; a path longer than a
+    // line never widens the sheet.
+    void longErrorWraps()
+    {
+        present();
+        const int width = sheet->width();
+        editor()->setPlainText(u"[{\"id\": 1}]"_s);
+        save();
+        QVERIFY(!errorLine()->isHidden() && errorLine()->text() != countMessage);
+        errorLine()->setText(u"$."_s + QString(300, u'x') + u": expected a string, "_s.repeated(20));
+        sheet->adjustSize();
+        QCoreApplication::processEvents();
+        QCOMPARE(sheet->width(), width);
+        QVERIFY(errorLine()->geometry().right() < width);
+        QVERIFY(errorLine()->height() > 3 * errorLine()->fontMetrics().height());
     }
 
     // Each presentation loads afresh: cancelled edits and a cancelled toggle are gone.

@@ -1,8 +1,8 @@
 #include "ContentView.h"
 
-#include "NodeSidebarRow.h"
-#include "SidebarEntry.h"
+#include "Sidebar.h"
 #include "store/MonitorStore.h"
+#include "ui/Icons.h"
 #include "ui/NodeDetailView.h"
 #include "ui/OverviewView.h"
 #include "ui/SettingsView.h"
@@ -10,7 +10,6 @@
 #include "ui/StoreObserver.h"
 #include "ui/Style.h"
 
-#include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QSplitter>
@@ -24,19 +23,6 @@ using namespace Qt::StringLiterals;
 using namespace vantor::ui;
 
 namespace {
-
-QFrame *horizontalDivider(QWidget *parent)
-{
-    auto *line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setLineWidth(1);
-    line->setFixedHeight(1);
-    QPalette p = line->palette();
-    p.setColor(QPalette::WindowText, color::divider());
-    line->setPalette(p);
-    return line;
-}
 
 void fillBackground(QWidget *widget, const QColor &fill)
 {
@@ -69,8 +55,11 @@ void ContentView::build()
     split->setChildrenCollapsible(false);
     split->setHandleWidth(1);
 
-    QWidget *sidebar = buildSidebar();
-    split->addWidget(sidebar);
+    m_sidebar = new Sidebar(split);
+    connect(m_sidebar, &Sidebar::overviewChosen, this, [this] { select(std::nullopt); });
+    connect(m_sidebar, &Sidebar::nodeChosen, this, [this](const QString &id) { select(id); });
+    connect(m_sidebar, &Sidebar::settingsChosen, this, &ContentView::showSettings);
+    split->addWidget(m_sidebar);
 
     auto *detail = new QWidget(split);
     fillBackground(detail, color::windowBackground());
@@ -100,60 +89,6 @@ void ContentView::build()
 
     m_settings = new SettingsView(m_store, this);
     connect(m_settings, &QDialog::finished, this, [this] { m_showingSettings = false; });
-}
-
-QWidget *ContentView::buildSidebar()
-{
-    auto *sidebar = new QWidget(this);
-    sidebar->setObjectName(u"sidebar"_s);
-    sidebar->setMinimumWidth(220);
-    fillBackground(sidebar, color::sidebarBackground());
-
-    auto *layout = new QVBoxLayout(sidebar);
-    layout->setContentsMargins(18, 18, 18, 18);
-    layout->setSpacing(18);
-
-    auto *header = new QHBoxLayout;
-    header->setSpacing(10);
-    auto *mark = new QLabel(sidebar);
-    const int markSize = QFontInfo(ui::font(TextStyle::Title2, QFont::Bold)).pixelSize() + 2;
-    mark->setPixmap(iconPixmap(u"activity"_s, color::blue(), markSize, devicePixelRatioF()));
-    header->addWidget(mark);
-    auto *titles = new QVBoxLayout;
-    titles->setSpacing(2);
-    titles->addWidget(
-        label(u"服务器监控"_s, TextStyle::Headline, color::primaryText(), QFont::Normal, sidebar));
-    titles->addWidget(
-        label(u"MacBook 控制台"_s, TextStyle::Caption, color::secondaryText(), QFont::Normal, sidebar));
-    header->addLayout(titles);
-    header->addStretch(1);
-    layout->addLayout(header);
-
-    layout->addWidget(horizontalDivider(sidebar));
-
-    m_overviewEntry = new SidebarButton(SidebarButton::Selectable, u"grid-1x2"_s, u"总览"_s, sidebar);
-    m_overviewEntry->setObjectName(u"overviewEntry"_s);
-    connect(m_overviewEntry, &SidebarEntry::clicked, this, [this] { select(std::nullopt); });
-    connect(m_overviewEntry, &SidebarEntry::stepRequested, this,
-            [this](int delta) { step(m_overviewEntry, delta); });
-    layout->addWidget(m_overviewEntry);
-
-    layout->addSpacing(6);
-    layout->addWidget(label(u"节点"_s, TextStyle::Caption, color::secondaryText(), QFont::Normal, sidebar));
-
-    m_rowsLayout = new QVBoxLayout;
-    m_rowsLayout->setSpacing(18);
-    layout->addLayout(m_rowsLayout);
-
-    layout->addStretch(1);
-
-    m_settingsButton = new SidebarButton(SidebarButton::Plain, u"sliders"_s, u"连接设置"_s, sidebar);
-    m_settingsButton->setObjectName(u"settingsButton"_s);
-    connect(m_settingsButton, &SidebarEntry::clicked, this, &ContentView::showSettings);
-    connect(m_settingsButton, &SidebarEntry::stepRequested, this,
-            [this](int delta) { step(m_settingsButton, delta); });
-    layout->addWidget(m_settingsButton);
-    return sidebar;
 }
 
 QWidget *ContentView::buildToolbar()
@@ -218,17 +153,18 @@ void ContentView::showSettings()
 void ContentView::reload()
 {
     const QList<NodeRuntime> &nodes = m_store->nodes();
-    rebuildRows();
+    m_sidebar->setNodes(nodes, m_selectedID);
 
+    // The first runtime with the selected id, in list order.
     const NodeRuntime *selected = nullptr;
-    for (qsizetype i = 0; i < nodes.size(); ++i) {
-        const bool isSelected = m_selectedID && *m_selectedID == nodes[i].id();
-        m_rows[i]->setRuntime(nodes[i]);
-        m_rows[i]->setSelected(isSelected);
-        if (isSelected && !selected) selected = &nodes[i];
+    if (m_selectedID) {
+        for (const NodeRuntime &runtime : nodes) {
+            if (runtime.id() == *m_selectedID) {
+                selected = &runtime;
+                break;
+            }
+        }
     }
-    m_overviewEntry->setSelected(!m_selectedID);
-
     if (selected) {
         m_detail->setRuntime(*selected);
         m_detailStack->setCurrentWidget(m_detail);
@@ -246,55 +182,6 @@ void ContentView::reload()
         m_refresh->setIcon(icon(iconName, color::primaryText()));
         m_refresh->setProperty("iconName", iconName);
     }
-}
-
-void ContentView::rebuildRows()
-{
-    QStringList ids;
-    for (const NodeRuntime &runtime : m_store->nodes())
-        ids.append(runtime.id());
-    if (ids == m_rowIds) return;
-
-    // Keyboard focus on a row moves to the row with the same id, or to the overview entry.
-    std::optional<QString> focusedId;
-    for (NodeSidebarRow *row : std::as_const(m_rows)) {
-        if (row->hasFocus()) focusedId = row->runtime().id();
-    }
-    const bool hadFocus = focusedId.has_value();
-
-    qDeleteAll(m_rows);
-    m_rows.clear();
-    QWidget *sidebar = m_overviewEntry->parentWidget();
-    QWidget *previous = m_overviewEntry;
-    NodeSidebarRow *refocus = nullptr;
-    for (const QString &id : ids) {
-        auto *row = new NodeSidebarRow(sidebar);
-        connect(row, &SidebarEntry::clicked, this, [this, id] { select(id); });
-        connect(row, &SidebarEntry::stepRequested, this, [this, row](int delta) { step(row, delta); });
-        m_rowsLayout->addWidget(row);
-        row->show(); // at once, not on the next turn of the event loop, so it can take the focus
-        setTabOrder(previous, row);
-        previous = row;
-        m_rows.append(row);
-        if (focusedId && *focusedId == id && !refocus) refocus = row;
-    }
-    setTabOrder(previous, m_settingsButton);
-    m_rowIds = ids;
-
-    if (refocus)
-        refocus->setFocus(Qt::OtherFocusReason);
-    else if (hadFocus)
-        m_overviewEntry->setFocus(Qt::OtherFocusReason);
-}
-
-void ContentView::step(SidebarEntry *from, int delta)
-{
-    QList<SidebarEntry *> entries{m_overviewEntry};
-    for (NodeSidebarRow *row : std::as_const(m_rows))
-        entries.append(row);
-    entries.append(m_settingsButton);
-    const qsizetype at = entries.indexOf(from) + delta;
-    if (at >= 0 && at < entries.size()) entries[at]->setFocus(Qt::OtherFocusReason);
 }
 
 } // namespace vantor

@@ -2,8 +2,6 @@
 
 #include "store/NodeFiles.h"
 
-#include <QList>
-#include <QStringList>
 #include <QWidget>
 
 #include <optional>
@@ -11,14 +9,11 @@
 class QLabel;
 class QStackedWidget;
 class QToolButton;
-class QVBoxLayout;
 
 namespace vantor {
 
 class MonitorStore;
-class NodeSidebarRow;
-class SidebarButton;
-class SidebarEntry;
+class Sidebar;
 
 namespace ui {
 class NodeDetailView;
@@ -51,22 +46,15 @@ protected:
 
 private:
     void build();
-    QWidget *buildSidebar();
     QWidget *buildToolbar();
     void reload();
-    void rebuildRows();
-    void step(SidebarEntry *from, int delta);
 
     MonitorStore *m_store;
     std::optional<QString> m_selectedID;
     bool m_showingSettings = false;
     bool m_started = false;
 
-    SidebarButton *m_overviewEntry = nullptr;
-    SidebarButton *m_settingsButton = nullptr;
-    QVBoxLayout *m_rowsLayout = nullptr;
-    QList<NodeSidebarRow *> m_rows;
-    QStringList m_rowIds;
+    Sidebar *m_sidebar = nullptr;
 
     ui::StatusDot *m_sourceDot = nullptr;
     QLabel *m_sourceText = nullptr;

@@ -1,5 +1,6 @@
 #include "NodeSidebarRow.h"
 
+#include "ui/ElidedLabel.h"
 #include "ui/Format.h"
 #include "ui/StatusDot.h"
 #include "ui/Style.h"
@@ -24,15 +25,18 @@ NodeSidebarRow::NodeSidebarRow(QWidget *parent) : SidebarEntry(true, parent)
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(2);
-    m_name = label({}, TextStyle::Subheadline, color::primaryText(), QFont::Medium, this);
+    m_name = elidedLabel(TextStyle::Subheadline, color::primaryText(), QFont::Medium, this);
+    m_name->setObjectName(u"name"_s);
     m_status = label({}, TextStyle::Caption, color::secondaryText(), QFont::Normal, this);
     texts->addWidget(m_name);
     texts->addWidget(m_status);
     layout->addLayout(texts);
     layout->addStretch(1);
 
-    m_cpu = label({}, TextStyle::Caption, color::secondaryText(), QFont::Normal, this);
+    // A long name gives way; the CPU figure keeps the room of "100%".
+    m_cpu = elidedLabel(TextStyle::Caption, color::secondaryText(), QFont::Normal, this);
     m_cpu->setFont(monospaced(TextStyle::Caption));
+    m_cpu->setMinimumText(u"100%"_s);
     layout->addWidget(m_cpu);
 
     setRuntime(m_runtime);
@@ -42,12 +46,12 @@ void NodeSidebarRow::setRuntime(const NodeRuntime &runtime)
 {
     m_runtime = runtime;
     m_dot->setColor(statusColor(runtime.status));
-    m_name->setText(runtime.node.name);
+    m_name->setFullText(runtime.node.name);
     m_status->setText(statusLabel(runtime.status));
-    m_cpu->setText(percentText(runtime.metrics.cpuUsage));
-    setText(runtime.node.name);
-    setAccessibleName(runtime.node.name);
-    setAccessibleDescription(m_status->text() + u"，CPU "_s + m_cpu->text());
+    m_cpu->setFullText(percentText(runtime.metrics.cpuUsage));
+    setText(m_name->fullText());
+    setAccessibleName(m_name->fullText());
+    setAccessibleDescription(m_status->text() + u"，CPU "_s + m_cpu->fullText());
 }
 
 QString NodeSidebarRow::statusText() const
@@ -57,7 +61,7 @@ QString NodeSidebarRow::statusText() const
 
 QString NodeSidebarRow::cpuText() const
 {
-    return m_cpu->text();
+    return m_cpu->fullText();
 }
 
 QColor NodeSidebarRow::dotColor() const

@@ -8,8 +8,9 @@ class QLabel;
 namespace vantor {
 
 namespace ui {
+class ElidedLabel;
 class StatusDot;
-}
+} // namespace ui
 
 // One server in the sidebar: status dot, name, status label and CPU usage. The sidebar connects
 // clicked() to its selection; the row itself only shows `runtime` and `isSelected`.
@@ -30,9 +31,9 @@ public:
 private:
     NodeRuntime m_runtime;
     ui::StatusDot *m_dot;
-    QLabel *m_name;
+    ui::ElidedLabel *m_name;
     QLabel *m_status;
-    QLabel *m_cpu;
+    ui::ElidedLabel *m_cpu;
 };
 
 } // namespace vantor

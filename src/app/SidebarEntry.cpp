@@ -3,9 +3,7 @@
 #include "ui/Style.h"
 
 #include <QFocusEvent>
-#include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QPainter>
 
 namespace vantor {
@@ -83,32 +81,6 @@ void SidebarEntry::paintEvent(QPaintEvent *)
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(box, 8, 8);
     }
-}
-
-SidebarButton::SidebarButton(Kind kind, const QString &iconName, const QString &text, QWidget *parent)
-    : SidebarEntry(false, parent), m_kind(kind), m_iconName(iconName)
-{
-    setText(text);
-    setAccessibleName(text);
-    auto *layout = new QHBoxLayout(this);
-    layout->setContentsMargins(8, 6, 8, 6);
-    layout->setSpacing(defaultSpacing);
-    m_icon = new QLabel(this);
-    m_text = new QLabel(text, this);
-    layout->addWidget(m_icon);
-    layout->addWidget(m_text);
-    layout->addStretch(1);
-    selectionChanged();
-}
-
-void SidebarButton::selectionChanged()
-{
-    const bool strong = m_kind == Selectable && isSelected();
-    const QColor tint = m_kind == Plain || strong ? color::primaryText() : color::secondaryText();
-    m_text->setFont(ui::font(TextStyle::Body, strong ? QFont::DemiBold : QFont::Normal));
-    setLabelColor(m_text, tint);
-    m_icon->setPixmap(
-        iconPixmap(m_iconName, tint, QFontInfo(m_text->font()).pixelSize() + 1, devicePixelRatioF()));
 }
 
 } // namespace vantor

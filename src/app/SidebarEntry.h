@@ -2,8 +2,6 @@
 
 #include <QAbstractButton>
 
-class QLabel;
-
 namespace vantor {
 
 // A clickable sidebar item: reachable with Tab, moved between with the arrow keys, chosen with a
@@ -32,26 +30,6 @@ private:
     bool m_highlight;
     bool m_selected = false;
     bool m_focusRing = false;
-};
-
-// An icon and a caption. A selectable one (the overview entry) is semibold in the primary colour
-// while selected and regular in the secondary colour otherwise; a plain one (the settings button)
-// always looks like a label in the primary colour.
-class SidebarButton : public SidebarEntry
-{
-    Q_OBJECT
-public:
-    enum Kind { Selectable, Plain };
-    SidebarButton(Kind kind, const QString &iconName, const QString &text, QWidget *parent = nullptr);
-
-protected:
-    void selectionChanged() override;
-
-private:
-    Kind m_kind;
-    QString m_iconName;
-    QLabel *m_icon;
-    QLabel *m_text;
 };
 
 } // namespace vantor

@@ -1,5 +1,6 @@
 #include "DetailMetric.h"
 
+#include "ElidedLabel.h"
 #include "Format.h"
 #include "MeterBar.h"
 #include "Style.h"
@@ -9,13 +10,15 @@
 
 namespace vantor::ui {
 
+using namespace Qt::StringLiterals;
+
 DetailMetric::DetailMetric(const QString &title, double value, const QColor &color, QWidget *parent)
     : CardFrame(parent)
 {
     m_title = label(title, TextStyle::Body, color::secondaryText());
-    m_percent = new QLabel;
+    m_percent = new ElidedLabel;
     m_percent->setFont(roundedNumber(31));
-    m_percent->setTextFormat(Qt::PlainText);
+    m_percent->setMinimumText(u"100%"_s);
     m_bar = new MeterBar;
     m_bar->setColor(color);
 
@@ -32,7 +35,7 @@ DetailMetric::DetailMetric(const QString &title, double value, const QColor &col
 
 void DetailMetric::setValue(double value)
 {
-    m_percent->setText(ui::percentText(value));
+    m_percent->setFullText(ui::percentText(value));
     m_bar->setValue(value);
 }
 
@@ -43,7 +46,7 @@ QString DetailMetric::title() const
 
 QString DetailMetric::percentText() const
 {
-    return m_percent->text();
+    return m_percent->fullText();
 }
 
 } // namespace vantor::ui

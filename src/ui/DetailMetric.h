@@ -9,6 +9,7 @@ class QLabel;
 
 namespace vantor::ui {
 
+class ElidedLabel;
 class MeterBar;
 
 // A usage tile of the node page: caption, the truncated percentage in large figures and a bar in
@@ -27,7 +28,7 @@ public:
 
 private:
     QLabel *m_title;
-    QLabel *m_percent;
+    ElidedLabel *m_percent;
     MeterBar *m_bar;
 };
 

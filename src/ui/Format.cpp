@@ -1,7 +1,7 @@
 #include "Format.h"
 
-#include <charconv>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -55,9 +55,40 @@ QString fixedTwoDecimals(double value)
     return QString::fromLatin1(buffer, result.ptr - buffer);
 }
 
+QString boundedText(const QString &text)
+{
+    if (text.size() <= maxShownLength) return text;
+    qsizetype end = maxShownLength;
+    if (text.at(end - 1).isHighSurrogate()) --end;
+    return text.left(end) + u'…';
+}
+
+QString shortTimeFormat(const QLocale &locale)
+{
+    // Drop the seconds and the separator before them ("HH:mm:ss" -> "HH:mm"), keeping the rest of
+    // the locale's order, separators and AM/PM marker.
+    const QString pattern = locale.timeFormat(QLocale::ShortFormat);
+    QString out;
+    bool quoted = false;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        const QChar c = pattern.at(i);
+        if (c == u'\'') quoted = !quoted;
+        if (quoted || (c != u's' && c != u'z')) {
+            out.append(c);
+            continue;
+        }
+        // Remove the separator written since the minutes.
+        while (!out.isEmpty() && !out.back().isLetter() && out.back() != u'\'' && !out.back().isSpace())
+            out.chop(1);
+        while (i + 1 < pattern.size() && (pattern.at(i + 1) == u's' || pattern.at(i + 1) == u'z'))
+            ++i;
+    }
+    return out.trimmed();
+}
+
 QString shortTime(const QDateTime &when, const QLocale &locale)
 {
-    return locale.toString(when.toLocalTime().time(), QLocale::ShortFormat);
+    return locale.toString(when.toLocalTime().time(), shortTimeFormat(locale));
 }
 
 QString standardTimeFormat(const QLocale &locale)
@@ -87,8 +118,8 @@ QString standardTimeFormat(const QLocale &locale)
     QString separator = u":"_s;
     if (hourEnd >= 0 && hourEnd < minuteStart) {
         const QString between = pattern.mid(hourEnd, minuteStart - hourEnd);
-        if (!between.isEmpty() && std::none_of(between.begin(), between.end(),
-                                               [](QChar c) { return c.isLetter() || c == u'\''; }))
+        if (!between.isEmpty() &&
+            std::none_of(between.begin(), between.end(), [](QChar c) { return c.isLetter() || c == u'\''; }))
             separator = between;
     }
     return pattern.left(minuteEnd) + separator + u"ss"_s + pattern.mid(minuteEnd);

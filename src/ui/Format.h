@@ -22,12 +22,20 @@ double barFraction(double value);
 // shortTime: hours and minutes. standardTime: hours, minutes and seconds, no time zone.
 QString shortTime(const QDateTime &when, const QLocale &locale = QLocale::system());
 QString standardTime(const QDateTime &when, const QLocale &locale = QLocale::system());
+// The pattern shortTime uses: the locale's short pattern without seconds (the C locale's has them).
+QString shortTimeFormat(const QLocale &locale);
 // The pattern standardTime uses: the locale's short pattern with seconds after the minutes.
 QString standardTimeFormat(const QLocale &locale);
 
 // A running time as whole days and hours ("3d 4h", "5h", "-2h"); minutes and seconds are dropped.
 // Seconds beyond the signed 64-bit range are capped at its ends; NaN gives a dash.
 QString uptimeText(double seconds);
+
+// Texts from the data are laid out at most this long, so one huge reading cannot stall the screen.
+constexpr qsizetype maxShownLength = 2000;
+// The first maxShownLength characters of `text`, then "…"; shorter texts come back unchanged. A
+// character made of two UTF-16 units is never split.
+QString boundedText(const QString &text);
 
 // Two decimals with a full stop, rounded as printf's "%.2f" rounds, whatever the Qt or C locale.
 QString fixedTwoDecimals(double value);

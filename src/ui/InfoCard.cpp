@@ -1,5 +1,6 @@
 #include "InfoCard.h"
 
+#include "ElidedLabel.h"
 #include "Style.h"
 
 #include <QLabel>
@@ -11,7 +12,9 @@ InfoCard::InfoCard(const QString &title, const QString &value, const QString &su
     : CardFrame(parent)
 {
     m_title = label(title, TextStyle::Caption, color::secondaryText());
-    m_value = label(value, TextStyle::Title2, color::primaryText(), QFont::Bold);
+    // Figures can be hundreds of digits long (a load of 1e300): they end in "…" rather than widen the page.
+    m_value = elidedLabel(TextStyle::Title2, color::primaryText(), QFont::Bold);
+    m_value->setFullText(value);
     m_subtitle = label(subtitle, TextStyle::Caption, color::secondaryText());
 
     auto *layout = new QVBoxLayout(this);
@@ -25,7 +28,7 @@ InfoCard::InfoCard(const QString &title, const QString &value, const QString &su
 
 void InfoCard::setValue(const QString &value)
 {
-    m_value->setText(value);
+    m_value->setFullText(value);
 }
 
 QString InfoCard::title() const
@@ -35,7 +38,7 @@ QString InfoCard::title() const
 
 QString InfoCard::value() const
 {
-    return m_value->text();
+    return m_value->fullText();
 }
 
 QString InfoCard::subtitle() const

@@ -8,6 +8,8 @@ class QLabel;
 
 namespace vantor::ui {
 
+class ElidedLabel;
+
 // An information card of the node page: caption, a value in bold and a line under it.
 class InfoCard : public CardFrame
 {
@@ -23,7 +25,7 @@ public:
 
 private:
     QLabel *m_title;
-    QLabel *m_value;
+    ElidedLabel *m_value;
     QLabel *m_subtitle;
 };
 

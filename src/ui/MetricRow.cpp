@@ -1,5 +1,6 @@
 #include "MetricRow.h"
 
+#include "ElidedLabel.h"
 #include "Format.h"
 #include "MeterBar.h"
 #include "Style.h"
@@ -9,6 +10,8 @@
 #include <QVBoxLayout>
 
 namespace vantor::ui {
+
+using namespace Qt::StringLiterals;
 
 MetricRow::MetricRow(const QString &title, QWidget *parent) : QWidget(parent)
 {
@@ -20,8 +23,10 @@ MetricRow::MetricRow(const QString &title, QWidget *parent) : QWidget(parent)
     line->setSpacing(defaultSpacing);
     line->addWidget(label(title, TextStyle::Caption, color::secondaryText(), QFont::Normal, this));
     line->addStretch(1);
-    m_value = label(percentText(0), TextStyle::Caption, color::primaryText(), QFont::Normal, this);
+    m_value = elidedLabel(TextStyle::Caption, color::primaryText(), QFont::Normal, this);
     m_value->setFont(monospaced(TextStyle::Caption));
+    m_value->setMinimumText(u"100%"_s);
+    m_value->setFullText(percentText(0));
     line->addWidget(m_value);
     layout->addLayout(line);
 
@@ -33,7 +38,7 @@ MetricRow::MetricRow(const QString &title, QWidget *parent) : QWidget(parent)
 void MetricRow::setValue(double percent)
 {
     const QString text = percentText(percent);
-    if (m_value->text() != text) m_value->setText(text);
+    m_value->setFullText(text);
     m_bar->setValue(percent);
     m_bar->setAccessibleDescription(text);
 }
@@ -45,7 +50,7 @@ void MetricRow::setColor(const QColor &color)
 
 QString MetricRow::valueText() const
 {
-    return m_value->text();
+    return m_value->fullText();
 }
 
 } // namespace vantor::ui

@@ -3,10 +3,9 @@
 #include <QColor>
 #include <QWidget>
 
-class QLabel;
-
 namespace vantor::ui {
 
+class ElidedLabel;
 class MeterBar;
 
 // A captioned percentage over a thin bar: the text truncates (79.9 reads 79%), the bar shows the
@@ -24,7 +23,7 @@ public:
     const MeterBar *bar() const { return m_bar; }
 
 private:
-    QLabel *m_value;
+    ElidedLabel *m_value;
     MeterBar *m_bar;
 };
 

@@ -1,5 +1,7 @@
 #include "NodeCard.h"
 
+#include "ElidedLabel.h"
+#include "Icons.h"
 #include "MetricRow.h"
 #include "StatusDot.h"
 #include "Style.h"
@@ -29,8 +31,10 @@ NodeCard::NodeCard(QWidget *parent) : CardFrame(parent)
     auto *header = new QHBoxLayout;
     header->setSpacing(defaultSpacing);
     m_dot = new StatusDot(9, this);
-    m_name = label({}, TextStyle::Headline, color::primaryText(), QFont::Normal, this);
+    m_name = elidedLabel(TextStyle::Headline, color::primaryText(), QFont::Normal, this);
+    m_name->setObjectName(u"name"_s);
     m_status = label({}, TextStyle::Caption, color::gray(), QFont::DemiBold, this);
+    m_status->setObjectName(u"status"_s);
     header->addWidget(m_dot);
     header->addWidget(m_name);
     header->addStretch(1);
@@ -60,7 +64,7 @@ NodeCard::NodeCard(QWidget *parent) : CardFrame(parent)
     service->addWidget(label(u"服务"_s, TextStyle::Caption, color::secondaryText(), QFont::Normal, this));
     footer->addLayout(service);
     footer->addStretch(1);
-    m_services = label({}, TextStyle::Caption, color::secondaryText(), QFont::Normal, this);
+    m_services = elidedLabel(TextStyle::Caption, color::secondaryText(), QFont::Normal, this);
     m_services->setObjectName(u"services"_s);
     m_services->setFont(monospaced(TextStyle::Caption));
     footer->addWidget(m_services);
@@ -75,15 +79,15 @@ void NodeCard::setRuntime(const NodeRuntime &runtime)
     const MetricsSnapshot &m = runtime.metrics;
     const QColor tint = statusColor(runtime.status);
     m_dot->setColor(tint);
-    m_name->setText(runtime.node.name);
+    m_name->setFullText(runtime.node.name);
     m_status->setText(statusLabel(runtime.status));
     setLabelColor(m_status, tint);
     m_cpu->setValue(m.cpuUsage);
     m_memory->setValue(m.memoryUsage);
     m_disk->setValue(m.diskUsage);
     m_disk->setColor(diskColor(m.diskUsage));
-    m_services->setText(QString::number(m.servicesRunning) + u'/' + QString::number(m.servicesTotal));
-    setAccessibleName(runtime.node.name);
+    m_services->setFullText(QString::number(m.servicesRunning) + u'/' + QString::number(m.servicesTotal));
+    setAccessibleName(m_name->fullText());
     setAccessibleDescription(statusLabel(runtime.status));
 }
 

@@ -7,6 +7,7 @@ class QLabel;
 
 namespace vantor::ui {
 
+class ElidedLabel;
 class MetricRow;
 class StatusDot;
 
@@ -26,12 +27,12 @@ public:
 private:
     NodeRuntime m_runtime;
     StatusDot *m_dot;
-    QLabel *m_name;
+    ElidedLabel *m_name;
     QLabel *m_status;
     MetricRow *m_cpu;
     MetricRow *m_memory;
     MetricRow *m_disk;
-    QLabel *m_services;
+    ElidedLabel *m_services;
 };
 
 } // namespace vantor::ui

@@ -2,7 +2,9 @@
 
 #include "AlertList.h"
 #include "DetailMetric.h"
+#include "ElidedLabel.h"
 #include "Format.h"
+#include "Icons.h"
 #include "InfoCard.h"
 #include "Style.h"
 
@@ -80,13 +82,12 @@ NodeDetailView::NodeDetailView(QWidget *parent) : QWidget(parent)
 
 QWidget *NodeDetailView::makeHeader()
 {
-    m_name = label(QString(), TextStyle::LargeTitle, color::primaryText(), QFont::Bold);
+    // Name and address give way to the status label: they end in "…" when the row is too narrow.
+    m_name = elidedLabel(TextStyle::LargeTitle, color::primaryText(), QFont::Bold);
     m_name->setObjectName(u"name"_s);
-    m_address = new QLabel;
+    m_address = elidedLabel(TextStyle::Caption, color::secondaryText());
     m_address->setObjectName(u"address"_s);
     m_address->setFont(monospaced(TextStyle::Caption));
-    m_address->setTextFormat(Qt::PlainText);
-    setLabelColor(m_address, color::secondaryText());
     m_statusIcon = new QLabel;
     m_status = label(QString(), TextStyle::Body);
     m_status->setObjectName(u"status"_s);
@@ -121,8 +122,8 @@ void NodeDetailView::setRuntime(const NodeRuntime &runtime)
 {
     m_runtime = runtime;
     const MetricsSnapshot &m = runtime.metrics;
-    m_name->setText(runtime.node.name);
-    m_address->setText(runtime.node.address);
+    m_name->setFullText(runtime.node.name);
+    m_address->setFullText(runtime.node.address);
     showStatus(runtime.status);
     m_cpu->setValue(m.cpuUsage);
     m_memory->setValue(m.memoryUsage);

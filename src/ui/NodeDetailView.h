@@ -11,6 +11,7 @@ namespace vantor::ui {
 
 class AlertList;
 class DetailMetric;
+class ElidedLabel;
 class InfoCard;
 
 // One node's page: header, usage tiles, information cards and its alerts.
@@ -27,8 +28,8 @@ private:
     void showStatus(NodeStatus status);
 
     NodeRuntime m_runtime;
-    QLabel *m_name = nullptr;
-    QLabel *m_address = nullptr;
+    ElidedLabel *m_name = nullptr;
+    ElidedLabel *m_address = nullptr;
     QLabel *m_statusIcon = nullptr;
     QLabel *m_status = nullptr;
     DetailMetric *m_cpu = nullptr;

@@ -1,16 +1,19 @@
 #include "SettingsView.h"
 
+#include "Format.h"
 #include "Style.h"
 #include "store/MonitorStore.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QTextBlock>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -22,14 +25,32 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Tall enough by default to show a list of three nodes (20 lines) without scrolling; never below 210.
+// Tab moves the focus on, as in every other field of a form; indentation is typed with spaces, and
+// a new line starts with the indentation of the one before it.
 class ConfigEditor : public QPlainTextEdit
 {
 public:
+    ConfigEditor() { setTabChangesFocus(true); }
+
     QSize sizeHint() const override
     {
         const int lines = 20;
         const int height = fontMetrics().lineSpacing() * lines + 2 * int(document()->documentMargin()) + 2;
         return {QPlainTextEdit::sizeHint().width(), std::max(210, height)};
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        const bool newLine = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+        if (!newLine || event->modifiers() & ~Qt::KeypadModifier) return QPlainTextEdit::keyPressEvent(event);
+        const QString line = textCursor().block().text();
+        const qsizetype indent =
+            std::find_if(line.begin(), line.end(), [](QChar c) { return c != u' '; }) - line.begin();
+        QTextCursor cursor = textCursor();
+        cursor.insertText(u'\n' + QString(std::min(indent, qsizetype(cursor.positionInBlock())), u' '));
+        setTextCursor(cursor);
+        ensureCursorVisible();
     }
 };
 
@@ -169,7 +190,7 @@ void SettingsView::save()
 
 void SettingsView::showError(const QString &message)
 {
-    m_error->setText(message);
+    m_error->setText(boundedText(message));
     m_error->show();
     fitHeight();
 }

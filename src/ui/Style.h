@@ -4,10 +4,10 @@
 
 #include <QColor>
 #include <QFont>
-#include <QIcon>
 #include <QString>
 
 class QApplication;
+class QFrame;
 class QLabel;
 class QWidget;
 
@@ -43,14 +43,13 @@ QColor separator();         // the opaque line between sidebar and detail column
 QString statusLabel(NodeStatus status);
 QColor statusColor(NodeStatus status);
 
-// A bundled Bootstrap icon ("activity", "cpu-fill", ...) tinted with one colour.
-QIcon icon(const QString &name, const QColor &tint);
-QPixmap iconPixmap(const QString &name, const QColor &tint, int size, qreal devicePixelRatio = 1.0);
-
 // A QLabel in one text role and colour.
 QLabel *label(const QString &text, TextStyle style, const QColor &color = color::primaryText(),
               QFont::Weight weight = QFont::Normal, QWidget *parent = nullptr);
 void setLabelColor(QLabel *label, const QColor &color);
+
+// A thin horizontal line in the divider colour.
+QFrame *horizontalDivider(QWidget *parent = nullptr);
 
 // Fusion style, a light palette and a font that covers the Chinese texts.
 void applyLook(QApplication &app);

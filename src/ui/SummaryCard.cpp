@@ -1,5 +1,7 @@
 #include "SummaryCard.h"
 
+#include "ElidedLabel.h"
+#include "Icons.h"
 #include "Style.h"
 
 #include <QHBoxLayout>
@@ -7,6 +9,8 @@
 #include <QVBoxLayout>
 
 namespace vantor::ui {
+
+using namespace Qt::StringLiterals;
 
 namespace {
 int iconSize()
@@ -33,8 +37,9 @@ SummaryCard::SummaryCard(QWidget *parent) : CardFrame(parent)
     top->addStretch(1);
     layout->addLayout(top);
 
-    m_value = label({}, TextStyle::Body, color::primaryText(), QFont::Normal, this);
+    m_value = elidedLabel(TextStyle::Body, color::primaryText(), QFont::Normal, this);
     m_value->setFont(roundedNumber(28));
+    m_value->setMinimumText(u"100%"_s);
     layout->addWidget(m_value);
 
     m_subtitle = label({}, TextStyle::Caption, color::secondaryText(), QFont::Normal, this);
@@ -47,7 +52,7 @@ void SummaryCard::setTile(const SummaryTile &tile)
     const bool iconChanged = tile.icon != m_tile.icon || tile.color != m_tile.color;
     m_tile = tile;
     m_title->setText(tile.title);
-    m_value->setText(tile.value);
+    m_value->setFullText(tile.value);
     m_subtitle->setText(tile.subtitle);
     setAccessibleName(tile.title);
     setAccessibleDescription(tile.value + u' ' + tile.subtitle);

@@ -9,6 +9,8 @@ class QLabel;
 
 namespace vantor::ui {
 
+class ElidedLabel;
+
 // What one summary tile shows.
 struct SummaryTile {
     QString title;
@@ -36,7 +38,7 @@ private:
     SummaryTile m_tile;
     QLabel *m_icon;
     QLabel *m_title;
-    QLabel *m_value;
+    ElidedLabel *m_value;
     QLabel *m_subtitle;
 };
 
