@@ -83,11 +83,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("icon");
         QTest::addColumn<QColor>("tint");
         const QString octagon = u"exclamation-octagon-fill"_s, triangle = u"exclamation-triangle-fill"_s;
-        QTest::newRow("critical") << u"critical"_s << octagon << color::red();
-        QTest::newRow("Critical") << u"Critical"_s << triangle << color::orange();
-        QTest::newRow("critical with a space") << u"critical "_s << triangle << color::orange();
-        QTest::newRow("warning") << u"warning"_s << triangle << color::orange();
-        QTest::newRow("empty") << QString() << triangle << color::orange();
+        QTest::newRow("critical") << u"critical"_s << octagon << color(ColorRole::Red);
+        QTest::newRow("Critical") << u"Critical"_s << triangle << color(ColorRole::Orange);
+        QTest::newRow("critical with a space") << u"critical "_s << triangle << color(ColorRole::Orange);
+        QTest::newRow("warning") << u"warning"_s << triangle << color(ColorRole::Orange);
+        QTest::newRow("empty") << QString() << triangle << color(ColorRole::Orange);
     }
     void severityIcon()
     {
@@ -188,9 +188,9 @@ private Q_SLOTS:
                 }
             return false;
         };
-        QVERIFY(hasColour(0, heights[0], color::red()));
-        QVERIFY(!hasColour(0, heights[0], color::orange()));
-        QVERIFY(hasColour(heights[0], heights[1], color::orange()));
+        QVERIFY(hasColour(0, heights[0], color(ColorRole::Red)));
+        QVERIFY(!hasColour(0, heights[0], color(ColorRole::Orange)));
+        QVERIFY(hasColour(heights[0], heights[1], color(ColorRole::Orange)));
         // The divider darkens the last pixel line of every row but the last.
         const QColor card = image.pixelColor(300, heights[0] / 2);
         QVERIFY(image.pixelColor(300, heights[0] - 1).lightness() < card.lightness());

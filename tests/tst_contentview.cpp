@@ -66,7 +66,7 @@ private:
         for (const QLabel *l : overviewEntry(view)->findChildren<QLabel *>())
             if (l->text() == u"总览"_s) {
                 const bool strong = l->font().weight() == QFont::DemiBold;
-                if (strong != (l->palette().color(QPalette::WindowText) == color::primaryText()))
+                if (strong != (l->palette().color(QPalette::WindowText) == color(ColorRole::PrimaryText)))
                     qFatal("mixed style");
                 return strong;
             }
@@ -142,13 +142,13 @@ private Q_SLOTS:
         QTest::addColumn<QColor>("dot");
         QTest::addColumn<QString>("cpuText");
         QTest::newRow("before the first refresh")
-            << false << 50.0 << QStringList{} << u"离线"_s << color::gray() << u"0%"_s;
+            << false << 50.0 << QStringList{} << u"离线"_s << color(ColorRole::Gray) << u"0%"_s;
         QTest::newRow("online, 37.9")
-            << true << 37.9 << QStringList{} << u"正常"_s << color::green() << u"37%"_s;
-        QTest::newRow("warning, 99.99")
-            << true << 99.99 << QStringList{u"warning"_s} << u"告警"_s << color::orange() << u"99%"_s;
+            << true << 37.9 << QStringList{} << u"正常"_s << color(ColorRole::Green) << u"37%"_s;
+        QTest::newRow("warning, 99.99") << true << 99.99 << QStringList{u"warning"_s} << u"告警"_s
+                                        << color(ColorRole::Orange) << u"99%"_s;
         QTest::newRow("critical, 0.4") << true << 0.4 << QStringList{u"warning"_s, u"critical"_s} << u"严重"_s
-                                       << color::red() << u"0%"_s;
+                                       << color(ColorRole::Red) << u"0%"_s;
     }
     void sidebarRow()
     {
@@ -179,7 +179,8 @@ private Q_SLOTS:
             if (l->text() == status || (qobject_cast<const ElidedLabel *>(l) &&
                                         qobject_cast<const ElidedLabel *>(l)->fullText() == cpuText))
                 secondary.append(l->palette().color(l->foregroundRole()));
-        QCOMPARE(secondary, (QList<QColor>{color::secondaryText(), color::secondaryText()}));
+        QCOMPARE(secondary,
+                 (QList<QColor>{color(ColorRole::SecondaryText), color(ColorRole::SecondaryText)}));
     }
 
     void selection()
@@ -234,15 +235,15 @@ private Q_SLOTS:
         auto *dot = view->findChild<QWidget *>(u"dataSource"_s)->findChild<StatusDot *>();
         auto *caption = view->findChild<QWidget *>(u"dataSource"_s)->findChild<QLabel *>();
         auto *refresh = view->findChild<QToolButton *>(u"refreshButton"_s);
-        QCOMPARE(dot->color(), color::green());
+        QCOMPARE(dot->color(), color(ColorRole::Green));
         QCOMPARE(caption->text(), u"实时采集"_s);
         QCOMPARE(refresh->toolTip(), u"立即刷新"_s);
 
         view->store()->apply(nodes(), true);
-        QTRY_COMPARE(dot->color(), color::orange());
+        QTRY_COMPARE(dot->color(), color(ColorRole::Orange));
         QVERIFY(caption->text() != u"实时采集"_s && !caption->text().isEmpty());
         view->store()->apply(nodes(), false);
-        QTRY_COMPARE(dot->color(), color::green());
+        QTRY_COMPARE(dot->color(), color(ColorRole::Green));
         QCOMPARE(caption->text(), u"实时采集"_s);
         QVERIFY(test::waitIdle(*view->store()));
 

@@ -39,7 +39,7 @@ private Q_SLOTS:
         QCOMPARE(part<ElidedLabel>("name")->fullText(), u"北京-01"_s);
         QCOMPARE(part<ElidedLabel>("address")->fullText(), u"http://127.0.0.1:9100/metrics"_s);
         QCOMPARE(part<QLabel>("status")->text(), u"离线"_s);
-        QCOMPARE(part<QLabel>("status")->palette().color(QPalette::WindowText), color::gray());
+        QCOMPARE(part<QLabel>("status")->palette().color(QPalette::WindowText), color(ColorRole::GrayText));
         QStringList shown;
         for (const char *tile : {"cpu", "memory", "disk"})
             shown << part<DetailMetric>(tile)->percentText()
@@ -68,8 +68,9 @@ private Q_SLOTS:
         MetricsSnapshot m;
         m.cpuUsage = m.memoryUsage = m.diskUsage = value;
         view.setRuntime(runtime(m, NodeStatus::warning));
-        const QList<std::pair<const char *, QColor>> tiles = {
-            {"cpu", color::blue()}, {"memory", color::purple()}, {"disk", color::green()}};
+        const QList<std::pair<const char *, QColor>> tiles = {{"cpu", color(ColorRole::Blue)},
+                                                              {"memory", color(ColorRole::Purple)},
+                                                              {"disk", color(ColorRole::Green)}};
         for (const auto &[name, tint] : tiles) {
             const DetailMetric *tile = part<DetailMetric>(name);
             QCOMPARE(tile->percentText(), text);
@@ -94,7 +95,7 @@ private Q_SLOTS:
         QCOMPARE(part<InfoCard>("services")->value(), u"9/7"_s);
         QCOMPARE(part<InfoCard>("uptime")->value(), u"5h"_s);
         QCOMPARE(part<QLabel>("status")->text(), u"严重"_s);
-        QCOMPARE(part<QLabel>("status")->palette().color(QPalette::WindowText), color::red());
+        QCOMPARE(part<QLabel>("status")->palette().color(QPalette::WindowText), color(ColorRole::RedText));
 
         // The alert list follows too, and holds this node's alerts alone.
         m.alerts = {makeAlert(u"critical"_s, u"磁盘"_s, u"95%"_s, QDateTime::currentDateTimeUtc()),

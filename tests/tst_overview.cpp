@@ -60,16 +60,16 @@ private Q_SLOTS:
         const QString calm = u"运行平稳"_s, attention = u"需要关注"_s;
         QTest::newRow("one of three online")
             << FleetFigures{1, 3, 0, 0, 0} << QStringList{u"1/3"_s, u"0"_s, u"0%"_s} << calm
-            << color::green();
+            << color(ColorRole::Green);
         QTest::newRow("alerts but no warning node")
             << FleetFigures{3, 3, 4, 0, 30} << QStringList{u"3/3"_s, u"4"_s, u"30%"_s} << calm
-            << color::green();
+            << color(ColorRole::Green);
         QTest::newRow("warning node without alerts counted")
             << FleetFigures{2, 3, 0, 1, 12.7} << QStringList{u"2/3"_s, u"0"_s, u"12%"_s} << attention
-            << color::orange();
+            << color(ColorRole::Orange);
         QTest::newRow("average CPU not a number")
             << FleetFigures{0, 3, 7, 2, std::nan("")} << QStringList{u"0/3"_s, u"7"_s, u"—%"_s} << attention
-            << color::orange();
+            << color(ColorRole::Orange);
     }
     void tiles()
     {
@@ -86,7 +86,7 @@ private Q_SLOTS:
         }
         QCOMPARE(shown, (QStringList{values[0], u"在线节点"_s, u"当前可连接"_s, values[1], u"活动告警"_s,
                                      alertCaption, values[2], u"平均 CPU"_s, u"三节点平均"_s}));
-        QCOMPARE(view.findChild<SummaryCard *>(u"tile1"_s)->tile().color, alertColour);
+        QCOMPARE(color(view.findChild<SummaryCard *>(u"tile1"_s)->tile().color), alertColour);
         // The card's labels carry the tile's texts.
         QStringList labels;
         for (const QLabel *l : view.findChild<SummaryCard *>(u"tile1"_s)->findChildren<QLabel *>())
@@ -98,9 +98,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<double>("disk");
         QTest::addColumn<QColor>("diskColour");
-        QTest::newRow("85 is green") << 85.0 << color::green();
-        QTest::newRow("85.01 is orange") << 85.01 << color::orange();
-        QTest::newRow("NaN is green") << std::nan("") << color::green();
+        QTest::newRow("85 is green") << 85.0 << color(ColorRole::Green);
+        QTest::newRow("85.01 is orange") << 85.01 << color(ColorRole::Orange);
+        QTest::newRow("NaN is green") << std::nan("") << color(ColorRole::Green);
     }
     void nodeCard()
     {
@@ -114,8 +114,8 @@ private Q_SLOTS:
         r.metrics.servicesTotal = 4;
         card.setRuntime(r);
         QCOMPARE(card.findChild<MetricRow *>(u"disk"_s)->bar()->color(), diskColour);
-        QCOMPARE(card.findChild<MetricRow *>(u"cpu"_s)->bar()->color(), color::blue());
-        QCOMPARE(card.findChild<MetricRow *>(u"memory"_s)->bar()->color(), color::purple());
+        QCOMPARE(card.findChild<MetricRow *>(u"cpu"_s)->bar()->color(), color(ColorRole::Blue));
+        QCOMPARE(card.findChild<MetricRow *>(u"memory"_s)->bar()->color(), color(ColorRole::Purple));
         QCOMPARE(card.findChild<QLabel *>(u"services"_s)->text(), u"3/4"_s);
 
         QStringList texts;

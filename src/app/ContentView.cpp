@@ -22,18 +22,6 @@ namespace vantor {
 using namespace Qt::StringLiterals;
 using namespace vantor::ui;
 
-namespace {
-
-void fillBackground(QWidget *widget, const QColor &fill)
-{
-    QPalette p = widget->palette();
-    p.setColor(QPalette::Window, fill);
-    widget->setPalette(p);
-    widget->setAutoFillBackground(true);
-}
-
-} // namespace
-
 ContentView::ContentView(QWidget *parent) : ContentView(NodeLocations::standard(), parent) {}
 
 ContentView::ContentView(const NodeLocations &where, QWidget *parent)
@@ -62,7 +50,7 @@ void ContentView::build()
     split->addWidget(m_sidebar);
 
     auto *detail = new QWidget(split);
-    fillBackground(detail, color::windowBackground());
+    setBackground(detail, ColorRole::WindowBackground);
     auto *detailLayout = new QVBoxLayout(detail);
     detailLayout->setContentsMargins(0, 0, 0, 0);
     detailLayout->setSpacing(0);
@@ -81,7 +69,7 @@ void ContentView::build()
     split->setStretchFactor(0, 0);
     split->setStretchFactor(1, 1);
     split->setSizes({240, 940});
-    fillBackground(split->handle(1), color::separator());
+    setBackground(split->handle(1), ColorRole::Separator);
 
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -106,7 +94,7 @@ QWidget *ContentView::buildToolbar()
     sourceLayout->setContentsMargins(0, 0, 0, 0);
     sourceLayout->setSpacing(8);
     m_sourceDot = new StatusDot(8, source);
-    m_sourceText = label({}, TextStyle::Caption, color::primaryText(), QFont::Normal, source);
+    m_sourceText = label({}, TextStyle::Caption, ColorRole::PrimaryText, QFont::Normal, source);
     sourceLayout->addWidget(m_sourceDot);
     sourceLayout->addWidget(m_sourceText);
     layout->addWidget(source);
@@ -173,13 +161,13 @@ void ContentView::reload()
     }
 
     const bool demo = m_store->demoMode();
-    m_sourceDot->setColor(demo ? color::orange() : color::green());
+    m_sourceDot->setColor(demo ? ColorRole::Orange : ColorRole::Green);
     m_sourceText->setText(demo ? u"演示数据"_s : u"实时采集"_s);
     m_sourceDot->parentWidget()->setAccessibleName(u"数据来源："_s + m_sourceText->text());
 
     const QString iconName = m_store->isRefreshing() ? u"arrow-repeat"_s : u"arrow-clockwise"_s;
     if (m_refresh->property("iconName").toString() != iconName) {
-        m_refresh->setIcon(icon(iconName, color::primaryText()));
+        setIcon(m_refresh, iconName, ColorRole::PrimaryText);
         m_refresh->setProperty("iconName", iconName);
     }
 }

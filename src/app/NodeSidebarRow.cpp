@@ -25,16 +25,16 @@ NodeSidebarRow::NodeSidebarRow(QWidget *parent) : SidebarEntry(true, parent)
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(2);
-    m_name = elidedLabel(TextStyle::Subheadline, color::primaryText(), QFont::Medium, this);
+    m_name = elidedLabel(TextStyle::Subheadline, ColorRole::PrimaryText, QFont::Medium, this);
     m_name->setObjectName(u"name"_s);
-    m_status = label({}, TextStyle::Caption, color::secondaryText(), QFont::Normal, this);
+    m_status = label({}, TextStyle::Caption, ColorRole::SecondaryText, QFont::Normal, this);
     texts->addWidget(m_name);
     texts->addWidget(m_status);
     layout->addLayout(texts);
     layout->addStretch(1);
 
     // A long name gives way; the CPU figure keeps the room of "100%".
-    m_cpu = elidedLabel(TextStyle::Caption, color::secondaryText(), QFont::Normal, this);
+    m_cpu = elidedLabel(TextStyle::Caption, ColorRole::SecondaryText, QFont::Normal, this);
     m_cpu->setFont(monospaced(TextStyle::Caption));
     m_cpu->setMinimumText(u"100%"_s);
     layout->addWidget(m_cpu);
@@ -45,9 +45,9 @@ NodeSidebarRow::NodeSidebarRow(QWidget *parent) : SidebarEntry(true, parent)
 void NodeSidebarRow::setRuntime(const NodeRuntime &runtime)
 {
     m_runtime = runtime;
-    m_dot->setColor(statusColor(runtime.status));
+    m_dot->setColor(statusLook(runtime.status).hue);
     m_name->setFullText(runtime.node.name);
-    m_status->setText(statusLabel(runtime.status));
+    m_status->setText(statusLook(runtime.status).label);
     m_cpu->setFullText(percentText(runtime.metrics.cpuUsage));
     setText(m_name->fullText());
     setAccessibleName(m_name->fullText());

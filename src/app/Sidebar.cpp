@@ -20,10 +20,7 @@ Sidebar::Sidebar(QWidget *parent) : QWidget(parent)
 {
     setObjectName(u"sidebar"_s);
     setMinimumWidth(220);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, color::sidebarBackground());
-    setPalette(p);
-    setAutoFillBackground(true);
+    setBackground(this, ColorRole::SidebarBackground);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(18, 18, 18, 18);
@@ -33,13 +30,14 @@ Sidebar::Sidebar(QWidget *parent) : QWidget(parent)
     header->setSpacing(10);
     auto *mark = new QLabel(this);
     const int markSize = QFontInfo(ui::font(TextStyle::Title2, QFont::Bold)).pixelSize() + 2;
-    mark->setPixmap(iconPixmap(u"activity"_s, color::blue(), markSize, devicePixelRatioF()));
+    setIcon(mark, u"activity"_s, ColorRole::Blue, markSize);
     header->addWidget(mark);
     auto *titles = new QVBoxLayout;
     titles->setSpacing(2);
-    titles->addWidget(label(u"服务器监控"_s, TextStyle::Headline, color::primaryText(), QFont::Normal, this));
     titles->addWidget(
-        label(u"MacBook 控制台"_s, TextStyle::Caption, color::secondaryText(), QFont::Normal, this));
+        label(u"服务器监控"_s, TextStyle::Headline, ColorRole::PrimaryText, QFont::Normal, this));
+    titles->addWidget(
+        label(u"MacBook 控制台"_s, TextStyle::Caption, ColorRole::SecondaryText, QFont::Normal, this));
     header->addLayout(titles);
     header->addStretch(1);
     layout->addLayout(header);
@@ -54,7 +52,7 @@ Sidebar::Sidebar(QWidget *parent) : QWidget(parent)
     layout->addWidget(m_overviewEntry);
 
     layout->addSpacing(6);
-    layout->addWidget(label(u"节点"_s, TextStyle::Caption, color::secondaryText(), QFont::Normal, this));
+    layout->addWidget(label(u"节点"_s, TextStyle::Caption, ColorRole::SecondaryText, QFont::Normal, this));
 
     // Any number of nodes: the rows keep their height and the list scrolls when they do not fit.
     auto *rows = new QWidget;

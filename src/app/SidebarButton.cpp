@@ -29,11 +29,10 @@ SidebarButton::SidebarButton(Kind kind, const QString &iconName, const QString &
 void SidebarButton::selectionChanged()
 {
     const bool strong = m_kind == Selectable && isSelected();
-    const QColor tint = m_kind == Plain || strong ? color::primaryText() : color::secondaryText();
+    const ColorRole tint = m_kind == Plain || strong ? ColorRole::PrimaryText : ColorRole::SecondaryText;
     m_text->setFont(ui::font(TextStyle::Body, strong ? QFont::DemiBold : QFont::Normal));
     setLabelColor(m_text, tint);
-    m_icon->setPixmap(
-        iconPixmap(m_iconName, tint, QFontInfo(m_text->font()).pixelSize() + 1, devicePixelRatioF()));
+    ui::setIcon(m_icon, m_iconName, tint, QFontInfo(m_text->font()).pixelSize() + 1);
 }
 
 } // namespace vantor

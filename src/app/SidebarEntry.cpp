@@ -68,15 +68,13 @@ void SidebarEntry::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF box = QRectF(rect()).adjusted(1, 1, -1, -1);
     if (m_selected && m_highlight) {
-        QColor fill = color::blue();
-        fill.setAlphaF(0.12f);
+        const QColor fill = color(ColorRole::Selection);
         painter.setPen(Qt::NoPen);
         painter.setBrush(fill);
         painter.drawRoundedRect(box, 8, 8);
     }
     if (m_focusRing && hasFocus()) {
-        QColor ring = color::blue();
-        ring.setAlphaF(0.6f);
+        const QColor ring = color(ColorRole::FocusRing);
         painter.setPen(QPen(ring, 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(box, 8, 8);

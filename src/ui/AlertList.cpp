@@ -50,10 +50,10 @@ AlertList::AlertList(QWidget *parent) : CardFrame(parent), m_model(new AlertList
     emptyLayout->setSpacing(8);
     auto *shield = new QLabel(m_empty);
     const int shieldSize = QFontInfo(ui::font(TextStyle::Title2)).pixelSize() + 4;
-    shield->setPixmap(iconPixmap(u"shield-check"_s, color::green(), shieldSize, devicePixelRatioF()));
+    setIcon(shield, u"shield-check"_s, ColorRole::Green, shieldSize);
     shield->setAccessibleName(u"无告警"_s);
-    auto *title = label(u"暂无告警"_s, TextStyle::Headline, color::primaryText(), QFont::Normal, m_empty);
-    auto *caption = label(u"所有节点均处于正常状态"_s, TextStyle::Caption, color::secondaryText(),
+    auto *title = label(u"暂无告警"_s, TextStyle::Headline, ColorRole::PrimaryText, QFont::Normal, m_empty);
+    auto *caption = label(u"所有节点均处于正常状态"_s, TextStyle::Caption, ColorRole::SecondaryText,
                           QFont::Normal, m_empty);
     for (QWidget *w :
          {static_cast<QWidget *>(shield), static_cast<QWidget *>(title), static_cast<QWidget *>(caption)})

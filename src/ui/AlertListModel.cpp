@@ -84,7 +84,7 @@ QVariant AlertListModel::data(const QModelIndex &index, int role) const
     case IconRole:
         return critical ? u"exclamation-octagon-fill"_s : u"exclamation-triangle-fill"_s;
     case TintRole:
-        return critical ? color::red() : color::orange();
+        return critical ? color(ColorRole::Red) : color(ColorRole::Orange);
     case DividerRole:
         return index.row() + 1 < m_entries.size();
     case Qt::AccessibleTextRole:

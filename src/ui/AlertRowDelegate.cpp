@@ -181,22 +181,22 @@ void AlertRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
 
     const QRect timeRect(row.right() - padding - m_timeWidth + 1, row.top(), m_timeWidth, contentHeight);
     painter->setFont(m_caption);
-    painter->setPen(color::secondaryText());
+    painter->setPen(color(ColorRole::SecondaryText));
     painter->drawText(timeRect, Qt::AlignVCenter | Qt::AlignRight,
                       index.data(AlertListModel::TimeRole).toString());
 
     // Headline over detail, both wrapped, the block centred between icon and time.
     const int textHeight = l.headlineHeight + lineSpacing + l.detailHeight;
     const QPointF at(row.left() + l.textLeft, row.top() + (contentHeight - textHeight) / 2);
-    painter->setPen(color::primaryText());
+    painter->setPen(color(ColorRole::PrimaryText));
     wrapText(index.data(AlertListModel::HeadlineRole).toString(), m_headline, l.textWidth, painter, at);
-    painter->setPen(color::secondaryText());
+    painter->setPen(color(ColorRole::SecondaryText));
     wrapText(index.data(AlertListModel::DetailRole).toString(), m_caption, l.textWidth, painter,
              at + QPointF(0, l.headlineHeight + lineSpacing));
 
     if (index.data(AlertListModel::DividerRole).toBool()) {
         painter->setRenderHint(QPainter::Antialiasing, false);
-        painter->fillRect(QRect(row.left(), row.bottom(), row.width(), 1), color::divider());
+        painter->fillRect(QRect(row.left(), row.bottom(), row.width(), 1), color(ColorRole::Divider));
     }
     painter->restore();
 }

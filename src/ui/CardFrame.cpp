@@ -17,7 +17,7 @@ void CardFrame::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(color::cardBackground());
+    painter.setBrush(color(ColorRole::CardBackground));
     painter.drawRoundedRect(QRectF(rect()), 14, 14);
 }
 

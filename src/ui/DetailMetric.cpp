@@ -12,10 +12,10 @@ namespace vantor::ui {
 
 using namespace Qt::StringLiterals;
 
-DetailMetric::DetailMetric(const QString &title, double value, const QColor &color, QWidget *parent)
+DetailMetric::DetailMetric(const QString &title, double value, ColorRole color, QWidget *parent)
     : CardFrame(parent)
 {
-    m_title = label(title, TextStyle::Body, color::secondaryText());
+    m_title = label(title, TextStyle::Body, ColorRole::SecondaryText);
     m_percent = new ElidedLabel;
     m_percent->setFont(roundedNumber(31));
     m_percent->setMinimumText(u"100%"_s);

@@ -2,6 +2,8 @@
 
 #include "CardFrame.h"
 
+#include "Style.h"
+
 #include <QColor>
 #include <QString>
 
@@ -18,7 +20,7 @@ class DetailMetric : public CardFrame
 {
     Q_OBJECT
 public:
-    DetailMetric(const QString &title, double value, const QColor &color, QWidget *parent = nullptr);
+    DetailMetric(const QString &title, double value, ColorRole color, QWidget *parent = nullptr);
 
     void setValue(double value);
 

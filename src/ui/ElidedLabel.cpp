@@ -71,7 +71,7 @@ void ElidedLabel::elide()
     if (tip != toolTip()) setToolTip(tip);
 }
 
-ElidedLabel *elidedLabel(TextStyle style, const QColor &color, QFont::Weight weight, QWidget *parent)
+ElidedLabel *elidedLabel(TextStyle style, ColorRole color, QFont::Weight weight, QWidget *parent)
 {
     auto *l = new ElidedLabel(parent);
     l->setFont(font(style, weight));

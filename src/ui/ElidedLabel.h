@@ -37,7 +37,7 @@ private:
 };
 
 // An ElidedLabel in one text role and colour, like label().
-ElidedLabel *elidedLabel(TextStyle style, const QColor &color = color::primaryText(),
+ElidedLabel *elidedLabel(TextStyle style, ColorRole color = ColorRole::PrimaryText,
                          QFont::Weight weight = QFont::Normal, QWidget *parent = nullptr);
 
 } // namespace vantor::ui

@@ -1,7 +1,9 @@
 #include "Icons.h"
 
+#include <QAbstractButton>
 #include <QFile>
 #include <QHash>
+#include <QLabel>
 #include <QPainter>
 #include <QSvgRenderer>
 
@@ -54,6 +56,18 @@ QIcon icon(const QString &name, const QColor &tint)
         it = icons.insert(key, result);
     }
     return *it;
+}
+
+void setIcon(QLabel *label, const QString &name, ColorRole tint, int size)
+{
+    followScheme(label, "icon", [label, name, tint, size] {
+        label->setPixmap(iconPixmap(name, color(tint), size, label->devicePixelRatioF()));
+    });
+}
+
+void setIcon(QAbstractButton *button, const QString &name, ColorRole tint)
+{
+    followScheme(button, "icon", [button, name, tint] { button->setIcon(icon(name, color(tint))); });
 }
 
 } // namespace vantor::ui

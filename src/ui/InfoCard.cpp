@@ -11,11 +11,11 @@ namespace vantor::ui {
 InfoCard::InfoCard(const QString &title, const QString &value, const QString &subtitle, QWidget *parent)
     : CardFrame(parent)
 {
-    m_title = label(title, TextStyle::Caption, color::secondaryText());
+    m_title = label(title, TextStyle::Caption, ColorRole::SecondaryText);
     // Figures can be hundreds of digits long (a load of 1e300): they end in "…" rather than widen the page.
-    m_value = elidedLabel(TextStyle::Title2, color::primaryText(), QFont::Bold);
+    m_value = elidedLabel(TextStyle::Title2, ColorRole::PrimaryText, QFont::Bold);
     m_value->setFullText(value);
-    m_subtitle = label(subtitle, TextStyle::Caption, color::secondaryText());
+    m_subtitle = label(subtitle, TextStyle::Caption, ColorRole::SecondaryText);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 16, 16, 16);

@@ -1,6 +1,7 @@
 #include "MeterBar.h"
 
 #include "Format.h"
+#include "Style.h"
 
 #include <QPainter>
 
@@ -20,10 +21,10 @@ void MeterBar::setValue(double percent)
     update();
 }
 
-void MeterBar::setColor(const QColor &color)
+void MeterBar::setColor(ColorRole role)
 {
-    if (color == m_color) return;
-    m_color = color;
+    if (role == m_role) return;
+    m_role = role;
     update();
 }
 
@@ -34,10 +35,10 @@ void MeterBar::paintEvent(QPaintEvent *)
     painter.setPen(Qt::NoPen);
     const QRectF track(0, 0, width(), height());
     const qreal radius = height() / 2.0;
-    painter.setBrush(QColor(0, 0, 0, 22));
+    painter.setBrush(ui::color(ColorRole::Track));
     painter.drawRoundedRect(track, radius, radius);
     if (m_fraction > 0) {
-        painter.setBrush(m_color);
+        painter.setBrush(color());
         painter.drawRoundedRect(QRectF(0, 0, std::max(track.width() * m_fraction, qreal(height())), height()),
                                 radius, radius);
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Style.h"
+
 #include <QColor>
 #include <QWidget>
 
@@ -14,9 +16,9 @@ public:
 
     // A percentage; the bar fills value / 100, limited to 0..1.
     void setValue(double percent);
-    void setColor(const QColor &color);
+    void setColor(ColorRole role);
     double fraction() const { return m_fraction; }
-    QColor color() const { return m_color; }
+    QColor color() const { return ui::color(m_role); }
 
     QSize sizeHint() const override { return {120, 6}; }
     QSize minimumSizeHint() const override { return {10, 6}; }
@@ -26,7 +28,7 @@ protected:
 
 private:
     double m_fraction = 0;
-    QColor m_color;
+    ColorRole m_role = ColorRole::Blue;
 };
 
 } // namespace vantor::ui

@@ -21,9 +21,9 @@ MetricRow::MetricRow(const QString &title, QWidget *parent) : QWidget(parent)
 
     auto *line = new QHBoxLayout;
     line->setSpacing(defaultSpacing);
-    line->addWidget(label(title, TextStyle::Caption, color::secondaryText(), QFont::Normal, this));
+    line->addWidget(label(title, TextStyle::Caption, ColorRole::SecondaryText, QFont::Normal, this));
     line->addStretch(1);
-    m_value = elidedLabel(TextStyle::Caption, color::primaryText(), QFont::Normal, this);
+    m_value = elidedLabel(TextStyle::Caption, ColorRole::PrimaryText, QFont::Normal, this);
     m_value->setFont(monospaced(TextStyle::Caption));
     m_value->setMinimumText(u"100%"_s);
     m_value->setFullText(percentText(0));
@@ -43,9 +43,9 @@ void MetricRow::setValue(double percent)
     m_bar->setAccessibleDescription(text);
 }
 
-void MetricRow::setColor(const QColor &color)
+void MetricRow::setColor(ColorRole role)
 {
-    m_bar->setColor(color);
+    m_bar->setColor(role);
 }
 
 QString MetricRow::valueText() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Style.h"
+
 #include <QColor>
 #include <QWidget>
 
@@ -17,7 +19,7 @@ public:
     explicit MetricRow(const QString &title, QWidget *parent = nullptr);
 
     void setValue(double percent);
-    void setColor(const QColor &color);
+    void setColor(ColorRole role);
 
     QString valueText() const;
     const MeterBar *bar() const { return m_bar; }

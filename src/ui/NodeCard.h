@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CardFrame.h"
+#include "Style.h"
 #include "model/NodeStatus.h"
 
 class QLabel;
@@ -12,7 +13,7 @@ class MetricRow;
 class StatusDot;
 
 // The disk bar turns orange only above 85 %.
-QColor diskColor(double diskUsage);
+ColorRole diskColor(double diskUsage);
 
 // One server on the overview: status, CPU / memory / disk bars and its service count.
 class NodeCard : public CardFrame

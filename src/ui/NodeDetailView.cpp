@@ -38,9 +38,9 @@ QHBoxLayout *equalRow(std::initializer_list<QWidget *> items)
 NodeDetailView::NodeDetailView(QWidget *parent) : QWidget(parent)
 {
     const MetricsSnapshot &m = m_runtime.metrics;
-    m_cpu = new DetailMetric(u"CPU 使用率"_s, m.cpuUsage, color::blue());
-    m_memory = new DetailMetric(u"内存使用率"_s, m.memoryUsage, color::purple());
-    m_disk = new DetailMetric(u"磁盘使用率"_s, m.diskUsage, color::green());
+    m_cpu = new DetailMetric(u"CPU 使用率"_s, m.cpuUsage, ColorRole::Blue);
+    m_memory = new DetailMetric(u"内存使用率"_s, m.memoryUsage, ColorRole::Purple);
+    m_disk = new DetailMetric(u"磁盘使用率"_s, m.diskUsage, ColorRole::Green);
     m_load = new InfoCard(u"系统负载"_s, fixedTwoDecimals(m.loadAverage), u"1 分钟平均"_s);
     m_uptime = new InfoCard(u"运行时长"_s, uptimeText(m.uptimeSeconds), u"自上次启动"_s);
     m_services = new InfoCard(u"服务状态"_s, servicesText(m), u"已运行 / 总数"_s);
@@ -63,7 +63,7 @@ NodeDetailView::NodeDetailView(QWidget *parent) : QWidget(parent)
     stack->addWidget(makeHeader());
     stack->addLayout(equalRow({m_cpu, m_memory, m_disk}));
     stack->addLayout(equalRow({m_load, m_uptime, m_services}));
-    stack->addWidget(label(u"节点告警"_s, TextStyle::Title2, color::primaryText(), QFont::Bold));
+    stack->addWidget(label(u"节点告警"_s, TextStyle::Title2, ColorRole::PrimaryText, QFont::Bold));
     stack->addWidget(m_alerts);
     stack->addStretch(1);
 
@@ -83,9 +83,9 @@ NodeDetailView::NodeDetailView(QWidget *parent) : QWidget(parent)
 QWidget *NodeDetailView::makeHeader()
 {
     // Name and address give way to the status label: they end in "…" when the row is too narrow.
-    m_name = elidedLabel(TextStyle::LargeTitle, color::primaryText(), QFont::Bold);
+    m_name = elidedLabel(TextStyle::LargeTitle, ColorRole::PrimaryText, QFont::Bold);
     m_name->setObjectName(u"name"_s);
-    m_address = elidedLabel(TextStyle::Caption, color::secondaryText());
+    m_address = elidedLabel(TextStyle::Caption, ColorRole::SecondaryText);
     m_address->setObjectName(u"address"_s);
     m_address->setFont(monospaced(TextStyle::Caption));
     m_statusIcon = new QLabel;
@@ -110,12 +110,12 @@ QWidget *NodeDetailView::makeHeader()
 
 void NodeDetailView::showStatus(NodeStatus status)
 {
-    const QColor tint = statusColor(status);
-    m_status->setText(statusLabel(status));
-    setLabelColor(m_status, tint);
+    const StatusLook &look = statusLook(status);
+    m_status->setText(look.label);
+    setLabelColor(m_status, look.text);
     // The dot sits at the size of the text's capitals, like a symbol drawn inline.
     const int size = QFontMetrics(m_status->font()).capHeight() + 2;
-    m_statusIcon->setPixmap(iconPixmap(u"circle-fill"_s, tint, size, devicePixelRatioF()));
+    setIcon(m_statusIcon, u"circle-fill"_s, look.hue, size);
 }
 
 void NodeDetailView::setRuntime(const NodeRuntime &runtime)

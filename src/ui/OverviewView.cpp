@@ -21,10 +21,10 @@ std::array<SummaryTile, 3> summaryTiles(const FleetFigures &f)
     const bool warning = f.warningCount != 0;
     return {{
         {u"在线节点"_s, QString::number(f.onlineCount) + u'/' + QString::number(f.nodeCount), u"当前可连接"_s,
-         color::green(), u"check-circle-fill"_s},
+         ColorRole::Green, u"check-circle-fill"_s},
         {u"活动告警"_s, QString::number(f.totalAlerts), warning ? u"需要关注"_s : u"运行平稳"_s,
-         warning ? color::orange() : color::green(), u"bell-fill"_s},
-        {u"平均 CPU"_s, percentText(f.averageCPU), u"三节点平均"_s, color::blue(), u"cpu-fill"_s},
+         warning ? ColorRole::Orange : ColorRole::Green, u"bell-fill"_s},
+        {u"平均 CPU"_s, percentText(f.averageCPU), u"三节点平均"_s, ColorRole::Blue, u"cpu-fill"_s},
     }};
 }
 
@@ -46,12 +46,12 @@ OverviewView::OverviewView(MonitorStore *store, QWidget *parent) : QScrollArea(p
     headline->setSpacing(defaultSpacing);
     auto *titles = new QVBoxLayout;
     titles->setSpacing(5);
-    titles->addWidget(label(u"运行总览"_s, TextStyle::LargeTitle, color::primaryText(), QFont::Bold, page));
-    titles->addWidget(label(u"三台服务器的健康状态与资源使用情况"_s, TextStyle::Body, color::secondaryText(),
-                            QFont::Normal, page));
+    titles->addWidget(label(u"运行总览"_s, TextStyle::LargeTitle, ColorRole::PrimaryText, QFont::Bold, page));
+    titles->addWidget(label(u"三台服务器的健康状态与资源使用情况"_s, TextStyle::Body,
+                            ColorRole::SecondaryText, QFont::Normal, page));
     headline->addLayout(titles);
     headline->addStretch(1);
-    m_updated = label({}, TextStyle::Caption, color::secondaryText(), QFont::Normal, page);
+    m_updated = label({}, TextStyle::Caption, ColorRole::SecondaryText, QFont::Normal, page);
     m_updated->setObjectName(u"updated"_s);
     m_updated->hide();
     headline->addWidget(m_updated, 0, Qt::AlignVCenter);
@@ -66,7 +66,7 @@ OverviewView::OverviewView(MonitorStore *store, QWidget *parent) : QScrollArea(p
     }
     layout->addLayout(tiles);
 
-    layout->addWidget(label(u"节点状态"_s, TextStyle::Title2, color::primaryText(), QFont::Bold, page));
+    layout->addWidget(label(u"节点状态"_s, TextStyle::Title2, ColorRole::PrimaryText, QFont::Bold, page));
 
     m_grid = new QGridLayout;
     m_grid->setHorizontalSpacing(14);
@@ -76,7 +76,7 @@ OverviewView::OverviewView(MonitorStore *store, QWidget *parent) : QScrollArea(p
     layout->addLayout(m_grid);
 
     layout->addSpacing(4);
-    layout->addWidget(label(u"最近告警"_s, TextStyle::Title2, color::primaryText(), QFont::Bold, page));
+    layout->addWidget(label(u"最近告警"_s, TextStyle::Title2, ColorRole::PrimaryText, QFont::Bold, page));
     m_alerts = new AlertList(page);
     m_alerts->setObjectName(u"alerts"_s);
     layout->addWidget(m_alerts);

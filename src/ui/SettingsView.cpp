@@ -65,20 +65,21 @@ QFont editorFont()
 // The editor's frame: a 1-wide line in the secondary colour at a quarter opacity.
 QString editorStyle()
 {
-    const QColor line = color::secondaryText();
-    return u"QPlainTextEdit#config { border: 1px solid rgba(%1, %2, %3, 64); background: white; }"_s
+    const QColor line = color(ColorRole::SecondaryText);
+    return u"QPlainTextEdit#config { border: 1px solid rgba(%1, %2, %3, 64); background: %4; }"_s
         .arg(line.red())
         .arg(line.green())
-        .arg(line.blue());
+        .arg(line.blue())
+        .arg(color(ColorRole::EditorBackground).name());
 }
 
 // Filled with the accent colour; Fusion's own button gradient washes a palette colour out.
 QString accentButtonStyle()
 {
-    const QColor accent = color::blue();
-    return u"QPushButton#save { background: %1; color: white; border: 1px solid %2; border-radius: 4px;"
+    const QColor accent = color(ColorRole::Accent);
+    return u"QPushButton#save { background: %1; color: %3; border: 1px solid %2; border-radius: 4px;"
            " padding: 3px 14px; } QPushButton#save:pressed { background: %2; }"_s.arg(
-               accent.name(), accent.darker(120).name());
+               accent.name(), accent.darker(120).name(), color(ColorRole::AccentText).name());
 }
 
 QString nodeListText(const QList<NodeRuntime> &runtimes)
@@ -108,7 +109,7 @@ SettingsView::SettingsView(MonitorStore *store, QWidget *parent) : QDialog(paren
 
     auto *help = label(
         u"实时模式下，每台 Debian 服务器运行 agent，并将地址填为 /metrics；建议只通过 Tailscale 暴露 9100 端口。"_s,
-        TextStyle::Caption, color::secondaryText());
+        TextStyle::Caption, ColorRole::SecondaryText);
     help->setWordWrap(true);
 
     m_editor = new ConfigEditor;
@@ -116,10 +117,10 @@ SettingsView::SettingsView(MonitorStore *store, QWidget *parent) : QDialog(paren
     m_editor->setFont(editorFont());
     m_editor->setMinimumHeight(210);
     m_editor->setLineWrapMode(QPlainTextEdit::NoWrap);
-    m_editor->setStyleSheet(editorStyle());
+    followScheme(m_editor, "style", [editor = m_editor] { editor->setStyleSheet(editorStyle()); });
     m_editor->document()->setDocumentMargin(6);
 
-    m_error = label(QString(), TextStyle::Caption, color::red());
+    m_error = label(QString(), TextStyle::Caption, ColorRole::RedText);
     m_error->setObjectName(u"error"_s);
     m_error->setWordWrap(true);
     m_error->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -130,7 +131,7 @@ SettingsView::SettingsView(MonitorStore *store, QWidget *parent) : QDialog(paren
     auto *saveButton = new QPushButton(u"保存并刷新"_s);
     saveButton->setObjectName(u"save"_s);
     saveButton->setDefault(true);
-    saveButton->setStyleSheet(accentButtonStyle());
+    followScheme(saveButton, "style", [saveButton] { saveButton->setStyleSheet(accentButtonStyle()); });
     saveButton->setMinimumHeight(cancel->sizeHint().height());
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(saveButton, &QPushButton::clicked, this, &SettingsView::save);
@@ -143,7 +144,7 @@ SettingsView::SettingsView(MonitorStore *store, QWidget *parent) : QDialog(paren
     auto *stack = new QVBoxLayout(this);
     stack->setContentsMargins(24, 24, 24, 24);
     stack->setSpacing(16);
-    stack->addWidget(label(u"连接设置"_s, TextStyle::Title2, color::primaryText(), QFont::Bold));
+    stack->addWidget(label(u"连接设置"_s, TextStyle::Title2, ColorRole::PrimaryText, QFont::Bold));
     stack->addWidget(m_demoMode);
     stack->addWidget(help);
     stack->addWidget(label(u"节点配置（JSON）"_s, TextStyle::Headline));

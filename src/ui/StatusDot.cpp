@@ -9,10 +9,10 @@ StatusDot::StatusDot(int diameter, QWidget *parent) : QWidget(parent)
     setFixedSize(diameter, diameter);
 }
 
-void StatusDot::setColor(const QColor &color)
+void StatusDot::setColor(ColorRole role)
 {
-    if (color == m_color) return;
-    m_color = color;
+    if (role == m_role) return;
+    m_role = role;
     update();
 }
 
@@ -21,7 +21,7 @@ void StatusDot::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(m_color);
+    painter.setBrush(color());
     painter.drawEllipse(QRectF(rect()));
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Style.h"
+
 #include <QColor>
 #include <QWidget>
 
@@ -11,14 +13,14 @@ class StatusDot : public QWidget
     Q_OBJECT
 public:
     explicit StatusDot(int diameter, QWidget *parent = nullptr);
-    void setColor(const QColor &color);
-    QColor color() const { return m_color; }
+    void setColor(ColorRole role);
+    QColor color() const { return ui::color(m_role); }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    QColor m_color;
+    ColorRole m_role = ColorRole::Gray;
 };
 
 } // namespace vantor::ui

@@ -7,6 +7,9 @@
 #include <QPalette>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QToolTip>
+
+#include <iterator>
 
 namespace vantor::ui {
 
@@ -67,99 +70,130 @@ QFont roundedNumber(qreal pointSize)
     return f;
 }
 
-namespace color {
-QColor blue()
-{
-    return QColor(0x00, 0x7a, 0xff);
-}
-QColor green()
-{
-    return QColor(0x28, 0xa7, 0x45);
-}
-QColor orange()
-{
-    return QColor(0xff, 0x95, 0x00);
-}
-QColor red()
-{
-    return QColor(0xff, 0x3b, 0x30);
-}
-QColor gray()
-{
-    return QColor(0x8e, 0x8e, 0x93);
-}
-QColor purple()
-{
-    return QColor(0xaf, 0x52, 0xde);
-}
-QColor primaryText()
-{
-    return QColor(0x1d, 0x1d, 0x1f);
-}
-QColor secondaryText()
-{
-    return QColor(0x6e, 0x6e, 0x73);
-}
-QColor windowBackground()
-{
-    return QColor(0xfb, 0xfb, 0xfd);
-}
-QColor cardBackground()
-{
-    return QColor(0xf0, 0xf0, 0xf4);
-}
-QColor divider()
-{
-    return QColor(0, 0, 0, 28);
-}
-QColor sidebarBackground()
-{
-    return QColor(0xf4, 0xf4, 0xf7);
-}
-QColor separator()
-{
-    return QColor(0xdc, 0xdc, 0xe1);
-}
-} // namespace color
+namespace {
 
-QString statusLabel(NodeStatus status)
+struct Shades {
+    ColorRole role;
+    QRgb light;
+    QRgb dark;
+};
+
+// The look. Text shades reach 4.5:1 against every background they are drawn on, in both schemes;
+// the hues are the platform's own and are used only where legibility of small text is not at stake.
+constexpr Shades shades[] = {
+    {ColorRole::Blue, 0xff007aff, 0xff0a84ff},
+    {ColorRole::Green, 0xff28a745, 0xff30d158},
+    {ColorRole::Orange, 0xffff9500, 0xffff9f0a},
+    {ColorRole::Red, 0xffff3b30, 0xffff453a},
+    {ColorRole::Gray, 0xff8e8e93, 0xff98989d},
+    {ColorRole::Purple, 0xffaf52de, 0xffbf5af2},
+    {ColorRole::GreenText, 0xff1b7a31, 0xff30d158},
+    {ColorRole::OrangeText, 0xffad4e00, 0xffff9f0a},
+    {ColorRole::RedText, 0xffd70015, 0xffff6961},
+    {ColorRole::GrayText, 0xff636366, 0xffaeaeb2},
+    {ColorRole::PrimaryText, 0xff1d1d1f, 0xfff5f5f7},
+    {ColorRole::SecondaryText, 0xff636366, 0xffaeaeb2},
+    {ColorRole::AccentText, 0xffffffff, 0xffffffff},
+    {ColorRole::WindowBackground, 0xfffbfbfd, 0xff1e1e20},
+    {ColorRole::CardBackground, 0xfff0f0f4, 0xff2c2c2e},
+    {ColorRole::SidebarBackground, 0xfff4f4f7, 0xff252527},
+    {ColorRole::EditorBackground, 0xffffffff, 0xff1a1a1c},
+    {ColorRole::Accent, 0xff0066d6, 0xff0a64d8},
+    {ColorRole::Selection, 0x1f007aff, 0x380a84ff},
+    {ColorRole::FocusRing, 0x99007aff, 0x990a84ff},
+    {ColorRole::Divider, 0x1c000000, 0x24ffffff},
+    {ColorRole::Separator, 0xffdcdce1, 0xff38383a},
+    {ColorRole::Track, 0x16000000, 0x26ffffff},
+};
+static_assert(std::size(shades) == colorRoleCount);
+static_assert(
+    [] {
+        for (int i = 0; i < colorRoleCount; ++i)
+            if (int(shades[i].role) != i) return false;
+        return true;
+    }(),
+    "one row per role, in the order of the enum");
+
+const StatusLook statusLooks[] = {
+    {u"正常"_s, ColorRole::Green, ColorRole::GreenText},
+    {u"告警"_s, ColorRole::Orange, ColorRole::OrangeText},
+    {u"严重"_s, ColorRole::Red, ColorRole::RedText},
+    {u"离线"_s, ColorRole::Gray, ColorRole::GrayText},
+};
+
+// Holds one re-colouring step of its parent; dies with it, and with it the connection.
+class SchemeFollower final : public QObject
 {
-    switch (status) {
-    case NodeStatus::online:
-        return u"正常"_s;
-    case NodeStatus::warning:
-        return u"告警"_s;
-    case NodeStatus::critical:
-        return u"严重"_s;
-    case NodeStatus::offline:
-        return u"离线"_s;
+public:
+    SchemeFollower(QObject *owner, const char *key, std::function<void()> apply)
+        : QObject(owner), key(key), apply(std::move(apply))
+    {
+        connect(Appearance::instance(), &Appearance::schemeChanged, this, [this] { this->apply(); });
     }
-    return {};
-}
+    const char *key;
+    std::function<void()> apply;
+};
 
-QColor statusColor(NodeStatus status)
+} // namespace
+
+QColor color(ColorRole role, ColorScheme scheme)
 {
-    switch (status) {
-    case NodeStatus::online:
-        return color::green();
-    case NodeStatus::warning:
-        return color::orange();
-    case NodeStatus::critical:
-        return color::red();
-    case NodeStatus::offline:
-        return color::gray();
-    }
-    return color::gray();
+    const Shades &s = shades[int(role)];
+    return QColor::fromRgba(scheme == ColorScheme::Dark ? s.dark : s.light);
 }
 
-QLabel *label(const QString &text, TextStyle style, const QColor &color, QFont::Weight weight,
-              QWidget *parent)
+QColor color(ColorRole role)
+{
+    return color(role, Appearance::instance()->scheme());
+}
+
+const StatusLook &statusLook(NodeStatus status)
+{
+    const auto row = std::size_t(status);
+    return statusLooks[row < std::size(statusLooks) ? row : std::size_t(NodeStatus::offline)];
+}
+
+void followScheme(QObject *owner, const char *key, std::function<void()> apply)
+{
+    apply();
+    for (QObject *child : owner->children()) {
+        auto *follower = dynamic_cast<SchemeFollower *>(child);
+        if (follower && qstrcmp(follower->key, key) == 0) {
+            follower->apply = std::move(apply);
+            return;
+        }
+    }
+    new SchemeFollower(owner, key, std::move(apply));
+}
+
+QLabel *label(const QString &text, TextStyle style, ColorRole color, QFont::Weight weight, QWidget *parent)
 {
     auto *l = new QLabel(text, parent);
     l->setFont(font(style, weight));
     l->setTextFormat(Qt::PlainText); // texts from agents are shown as sent, never as markup
     setLabelColor(l, color);
     return l;
+}
+
+void setLabelColor(QLabel *label, ColorRole role)
+{
+    followScheme(label, "text", [label, role] {
+        QPalette p = label->palette();
+        p.setColor(QPalette::WindowText, color(role));
+        label->setPalette(p);
+    });
+    // Inside a button a label would otherwise draw in the button's text colour.
+    label->setForegroundRole(QPalette::WindowText);
+}
+
+void setBackground(QWidget *widget, ColorRole role)
+{
+    followScheme(widget, "background", [widget, role] {
+        QPalette p = widget->palette();
+        p.setColor(QPalette::Window, color(role));
+        widget->setPalette(p);
+    });
+    widget->setAutoFillBackground(true);
 }
 
 QFrame *horizontalDivider(QWidget *parent)
@@ -169,36 +203,47 @@ QFrame *horizontalDivider(QWidget *parent)
     line->setFrameShadow(QFrame::Plain);
     line->setLineWidth(1);
     line->setFixedHeight(1);
-    QPalette p = line->palette();
-    p.setColor(QPalette::WindowText, color::divider());
-    line->setPalette(p);
+    followScheme(line, "line", [line] {
+        QPalette p = line->palette();
+        p.setColor(QPalette::WindowText, color(ColorRole::Divider));
+        line->setPalette(p);
+    });
     return line;
 }
 
-void setLabelColor(QLabel *label, const QColor &color)
+void applyPalette(QApplication &app)
 {
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, color);
-    label->setPalette(p);
-    // Inside a button a label would otherwise draw in the button's text colour.
-    label->setForegroundRole(QPalette::WindowText);
+    const QColor window = color(ColorRole::WindowBackground);
+    const QColor text = color(ColorRole::PrimaryText);
+    const QColor secondary = color(ColorRole::SecondaryText);
+    const bool dark = Appearance::instance()->scheme() == ColorScheme::Dark;
+    // Fusion draws frames and bevels from the shades the palette derives from the button colour.
+    QPalette p = dark ? QPalette(QColor(0x3a, 0x3a, 0x3c), window) : app.style()->standardPalette();
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        p.setColor(group, QPalette::WindowText, text);
+        p.setColor(group, QPalette::Text, text);
+        p.setColor(group, QPalette::ButtonText, text);
+    }
+    p.setColor(QPalette::Disabled, QPalette::WindowText, secondary);
+    p.setColor(QPalette::Disabled, QPalette::Text, secondary);
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, secondary);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::Base, color(ColorRole::EditorBackground));
+    p.setColor(QPalette::AlternateBase, color(ColorRole::CardBackground));
+    p.setColor(QPalette::PlaceholderText, secondary);
+    p.setColor(QPalette::Highlight, color(ColorRole::Accent));
+    p.setColor(QPalette::HighlightedText, color(ColorRole::AccentText));
+    p.setColor(QPalette::ToolTipBase, color(ColorRole::EditorBackground));
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::Link, color(ColorRole::Accent));
+    app.setPalette(p);
+    QToolTip::setPalette(p); // tooltips keep a palette of their own
 }
 
 void applyLook(QApplication &app)
 {
     app.setStyle(QStyleFactory::create(u"Fusion"_s));
-    QPalette p = app.style()->standardPalette();
-    p.setColor(QPalette::Window, color::windowBackground());
-    p.setColor(QPalette::Base, Qt::white);
-    p.setColor(QPalette::AlternateBase, color::cardBackground());
-    p.setColor(QPalette::WindowText, color::primaryText());
-    p.setColor(QPalette::Text, color::primaryText());
-    p.setColor(QPalette::ButtonText, color::primaryText());
-    p.setColor(QPalette::PlaceholderText, color::secondaryText());
-    p.setColor(QPalette::Highlight, color::blue());
-    p.setColor(QPalette::ToolTipBase, Qt::white);
-    p.setColor(QPalette::ToolTipText, color::primaryText());
-    app.setPalette(p);
+    applyPalette(app);
 
     // Prefer a family that has the Chinese glyphs, so labels do not fall back glyph by glyph.
     QFont f = app.font();

@@ -31,18 +31,18 @@ SummaryCard::SummaryCard(QWidget *parent) : CardFrame(parent)
     top->setSpacing(defaultSpacing);
     m_icon = new QLabel(this);
     m_icon->setFixedSize(iconSize(), iconSize());
-    m_title = label({}, TextStyle::Body, color::secondaryText(), QFont::Normal, this);
+    m_title = label({}, TextStyle::Body, ColorRole::SecondaryText, QFont::Normal, this);
     top->addWidget(m_icon);
     top->addWidget(m_title);
     top->addStretch(1);
     layout->addLayout(top);
 
-    m_value = elidedLabel(TextStyle::Body, color::primaryText(), QFont::Normal, this);
+    m_value = elidedLabel(TextStyle::Body, ColorRole::PrimaryText, QFont::Normal, this);
     m_value->setFont(roundedNumber(28));
     m_value->setMinimumText(u"100%"_s);
     layout->addWidget(m_value);
 
-    m_subtitle = label({}, TextStyle::Caption, color::secondaryText(), QFont::Normal, this);
+    m_subtitle = label({}, TextStyle::Caption, ColorRole::SecondaryText, QFont::Normal, this);
     layout->addWidget(m_subtitle);
 }
 
@@ -61,11 +61,10 @@ void SummaryCard::setTile(const SummaryTile &tile)
 
 void SummaryCard::updateIcon()
 {
-    if (m_tile.icon.isEmpty()) {
-        m_icon->clear();
-        return;
-    }
-    m_icon->setPixmap(iconPixmap(m_tile.icon, m_tile.color, iconSize(), devicePixelRatioF()));
+    if (m_tile.icon.isEmpty())
+        followScheme(m_icon, "icon", [icon = m_icon] { icon->clear(); });
+    else
+        setIcon(m_icon, m_tile.icon, m_tile.color, iconSize());
 }
 
 } // namespace vantor::ui

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "CardFrame.h"
+#include "Style.h"
 
-#include <QColor>
 #include <QString>
 
 class QLabel;
@@ -16,8 +16,8 @@ struct SummaryTile {
     QString title;
     QString value;
     QString subtitle;
-    QColor color; // tint of the icon
-    QString icon; // bundled icon name
+    ColorRole color = ColorRole::Blue; // tint of the icon
+    QString icon;                      // bundled icon name
 
     bool operator==(const SummaryTile &) const = default;
 };
