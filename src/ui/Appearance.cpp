@@ -3,6 +3,7 @@
 #include "Style.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QWidget>
 
 namespace vantor::ui {
@@ -20,9 +21,15 @@ void Appearance::setScheme(ColorScheme scheme)
     m_scheme = scheme;
     if (auto *app = qobject_cast<QApplication *>(QCoreApplication::instance())) {
         applyPalette(*app);
+        // Qt tells the widgets of a new application palette only once the event loop runs, and
+        // then later than this call: tell them now, so that what follows builds on the new one.
+        const QWidgetList widgets = QApplication::allWidgets();
+        for (QWidget *widget : widgets) {
+            QEvent changed(QEvent::ApplicationPaletteChange);
+            QCoreApplication::sendEvent(widget, &changed);
+        }
         Q_EMIT schemeChanged(scheme);
         // Widgets that paint from the colour table read it at paint time; they only need a repaint.
-        const QWidgetList widgets = QApplication::allWidgets();
         for (QWidget *widget : widgets)
             widget->update();
     } else {

@@ -236,6 +236,14 @@ void applyPalette(QApplication &app)
     p.setColor(QPalette::ToolTipBase, color(ColorRole::EditorBackground));
     p.setColor(QPalette::ToolTipText, text);
     p.setColor(QPalette::Link, color(ColorRole::Accent));
+    // Roles not set by hand would otherwise be taken from the palette the application had before.
+    for (int group = 0; group < QPalette::NColorGroups; ++group) {
+        for (int role = 0; role < QPalette::NColorRoles; ++role) {
+            const auto g = QPalette::ColorGroup(group);
+            const auto r = QPalette::ColorRole(role);
+            p.setBrush(g, r, p.brush(g, r));
+        }
+    }
     app.setPalette(p);
     QToolTip::setPalette(p); // tooltips keep a palette of their own
 }
