@@ -167,29 +167,6 @@ private Q_SLOTS:
         QCOMPARE(next[0].createdAt, m.alerts[0].createdAt);
     }
 
-    // The agent refuses to start on a bad file, naming the file and the problem.
-    void badConfigurationStopsTheStart_data()
-    {
-        QTest::addColumn<QByteArray>("json");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("misspelt key") << R"({"token": "t", "thresholds": {"disk": {"warn": 1}}})"_ba
-                                      << u"unknown key \"thresholds.disk.warn\""_s;
-        QTest::newRow("no file") << QByteArray() << u"cannot read the file"_s;
-    }
-    void badConfigurationStopsTheStart()
-    {
-        QFETCH(QByteArray, json);
-        QFETCH(QString, message);
-        const QString path =
-            json.isNull() ? m_dir.filePath(u"absent.json"_s) : writeFile(u"bad.json"_s, json);
-        QProcess agent;
-        agent.start(QStringLiteral(VANTOR_AGENT_BINARY), {u"--config"_s, path});
-        QVERIFY(agent.waitForFinished(10000));
-        QCOMPARE(agent.exitCode(), 78);
-        const QString err = QString::fromUtf8(agent.readAllStandardError());
-        QVERIFY2(err.contains(message) && err.contains(path), qPrintable(err));
-    }
-
     void openConfigurationIsWarnedAbout()
     {
         const QString path =
