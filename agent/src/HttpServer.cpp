@@ -234,7 +234,7 @@ void HttpServer::turn()
     // Wakes in time to cut the oldest request at its limit.
     const auto now = std::chrono::steady_clock::now();
     for (const auto &[connection, c] : m_connections) {
-        if (c.cut) continue;
+        if (c.cut || c.fd < 0) continue;
         const auto left =
             std::chrono::ceil<std::chrono::milliseconds>(c.start + m_limits.requestTime - now).count();
         timeout = std::clamp<int>(static_cast<int>(left), 0, timeout);

@@ -65,7 +65,7 @@ void warnAbout(const Config &config, const std::string &path)
 
 // Reads the file again on SIGHUP. Everything but where the agent listens takes effect; a file that fails
 // the check changes nothing.
-void reload(const std::string &path, const Config &running, HttpServer &http, AgentServer &agent,
+void reload(const std::string &path, const Config &started, HttpServer &http, AgentServer &agent,
             Collector &collector)
 {
     auto loaded = loadConfig(path);
@@ -75,7 +75,7 @@ void reload(const std::string &path, const Config &running, HttpServer &http, Ag
     }
     Config config = std::get<Config>(std::move(loaded));
     warnAbout(config, path);
-    if (config.listenAddress != running.listenAddress || config.port != running.port)
+    if (config.listenAddress != started.listenAddress || config.port != started.port)
         say(stderr, "the listen address and port change only when the agent is restarted");
     http.post([config = std::move(config), path, &http, &agent, &collector] {
         if (const auto problem = http.useTls(config.tls); !problem.empty()) {
@@ -128,8 +128,8 @@ int main(int argc, char **argv)
         say(stderr, configPath + ": " + *problem);
         return exitBadConfig;
     }
-    Config config = std::get<Config>(std::move(loaded));
-    if (portOverride) config.port = *portOverride;
+    const Config config = std::get<Config>(std::move(loaded)); // as the file says, for reloads to compare
+    const int port = portOverride.value_or(config.port);
     warnAbout(config, configPath);
     if (checkOnly) {
         say(stdout, configPath + " is valid");
@@ -149,7 +149,7 @@ int main(int argc, char **argv)
     collector.start();
     AgentServer agent(config, collector);
     HttpServer http([&agent](const Request &request) { return agent.handle(request); });
-    if (const auto problem = http.listen(config.listenAddress, config.port, config.tls); !problem.empty()) {
+    if (const auto problem = http.listen(config.listenAddress, port, config.tls); !problem.empty()) {
         say(stderr, problem);
         return 1;
     }

@@ -151,28 +151,34 @@ TEST(AgentProcess, HangupReloadsAGoodConfigurationAndKeepsTheOldOnARefusal)
     ASSERT_GT(agent->port(), 0) << agent->output();
     struct Step {
         std::string token;    // what the file says before SIGHUP ("" leaves it broken)
+        std::string extra;    // further keys
         std::string accepted; // the token that works afterwards
         std::string refused;
         const char *log;
     };
     const Step steps[] = {
-        {"second", "second", "first", "configuration reloaded"},
-        {"", "second", "first", "not reloaded, the running one stays"},
-        {"third", "third", "second", "configuration reloaded"},
+        {"second", "", "second", "first", "configuration reloaded"},
+        {"", "", "second", "first", "not reloaded, the running one stays"},
+        // A new port is named in the log and waits for a restart; the rest applies.
+        {"third", R"(, "port": 9999)", "third", "second", "configuration reloaded"},
     };
     int reloads = 0, refusals = 0;
     for (const auto &step : steps) {
         if (step.token.empty())
             f.tree.write("agent.json", "{\"token\": \"BROKEN-SECRET\", \"port\": 0}");
         else
-            f.config(step.token);
+            f.config(step.token, step.extra);
         kill(agent->pid(), SIGHUP);
         const bool reloaded = std::string(step.log).starts_with("configuration reloaded");
         ASSERT_TRUE(waitForOutput(*agent, step.log, reloaded ? ++reloads : ++refusals)) << agent->output();
         EXPECT_EQ(fetch(url(*agent), {{"X-Monitor-Token: " + step.accepted}}).status, 200) << step.accepted;
         EXPECT_EQ(fetch(url(*agent), {{"X-Monitor-Token: " + step.refused}}).status, 401) << step.refused;
     }
-    EXPECT_EQ(agent->output().find("BROKEN-SECRET"), std::string::npos);
+    const auto out = agent->output();
+    EXPECT_EQ(out.find("BROKEN-SECRET"), std::string::npos);
+    const auto restart = out.find("change only when the agent is restarted");
+    EXPECT_NE(restart, std::string::npos);
+    EXPECT_GT(restart, out.find("not reloaded")) << "said for the third file only";
 }
 
 TEST(AgentProcess, HttpsWithAPrivateCaAndAReloadedPair)
