@@ -58,10 +58,10 @@ ContentView::ContentView(const NodeLocations &where, QWidget *parent)
     setMinimumSize(1000, 680);
     resize(1180, 760);
     build();
-    // Ctrl+Q, as in every Qt application. Only while this window has the focus: over the settings
-    // sheet it would throw away the edits.
+    // Ctrl+Q, as in every Qt application; spelled out, as some platform themes bind nothing to Quit.
+    // Only while this window has the focus: over the settings sheet it would throw away the edits.
     auto *quit = new QAction(this);
-    quit->setShortcut(QKeySequence::Quit);
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quit, &QAction::triggered, this, &QWidget::close);
     addAction(quit);
     new StoreObserver(m_store, this, [this] { reload(); });
