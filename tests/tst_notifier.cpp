@@ -93,8 +93,7 @@ private Q_SLOTS:
         QTest::newRow("first offline is silent")
             << QStringList{u"0 500"_s, u"60 500"_s, u"60 ok"_s} << QStringList{{}, {}, {}};
         QTest::newRow("flapping: one a minute, then the latest state")
-            << QStringList{u"0 ok"_s,  u"0 500"_s, u"10 ok"_s, u"10 500"_s,
-                           u"10 ok"_s, u"29 ok"_s, u"1 ok"_s}
+            << QStringList{u"0 ok"_s, u"0 500"_s, u"10 ok"_s, u"10 500"_s, u"10 ok"_s, u"29 ok"_s, u"1 ok"_s}
             << QStringList{{}, offline, {}, {}, {}, {}, u"节点 a · 已恢复|当前状态：正常|1|replaces"_s};
     }
     void rules()

@@ -77,7 +77,7 @@ void FakeNotifications::invokeAction(uint id, const QString &actionKey)
 
 bool settle(const QDBusConnection &client, bool serverPresent)
 {
-    QCoreApplication::processEvents(); // posted work may still have a call to send
+    QCoreApplication::processEvents();       // posted work may still have a call to send
     if (!client.isConnected()) return false; // a call there would never finish
     // The bus keeps one sender's messages in order and a server answers them in order, so the answer
     // to this call comes after those to every earlier one, and so does its watcher's signal. Without
