@@ -1,5 +1,5 @@
-#include "model/NodeStatus.h"
-#include "model/Snapshot.h"
+#include "model/NodeRuntime.h"
+#include "model/SnapshotEncoder.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
