@@ -1,7 +1,8 @@
 // vantor-check: polls one agent exactly as the console's refresh cycle does, or decodes a saved
 // reply body, and prints what the console would make of it.
 
-#include "model/NodeStatus.h"
+#include "model/NodeRuntime.h"
+#include "model/SnapshotEncoder.h"
 #include "store/AgentClient.h"
 
 #include <QCommandLineParser>
@@ -191,7 +192,17 @@ std::optional<FetchResult> decodeFile(const QString &path, QString &problem)
         problem = file.errorString();
         return std::nullopt;
     }
-    const QByteArray body = file.read(limits.maxBodyBytes + 1);
+    // A pipe delivers its bytes in pieces: read to the end, or to one byte past the limit.
+    QByteArray body;
+    while (body.size() <= limits.maxBodyBytes) {
+        const QByteArray piece = file.read(limits.maxBodyBytes + 1 - body.size());
+        if (piece.isEmpty()) break;
+        body += piece;
+    }
+    if (file.error() != QFileDevice::NoError) {
+        problem = file.errorString();
+        return std::nullopt;
+    }
     if (body.size() > limits.maxBodyBytes)
         return FetchResult{{}, std::nullopt, fetchMessages::bodyTooLarge(limits.maxBodyBytes)};
     auto decoded = decodeSnapshot(body);
