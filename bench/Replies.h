@@ -3,6 +3,7 @@
 // Agent reply bodies shared by the benchmarks.
 
 #include <QByteArray>
+#include <QStringBuilder>
 
 #include <cstdio>
 
@@ -71,6 +72,60 @@ inline QByteArray largeReply(int count)
     const qsizetype end = body.indexOf("],\"observedAt\"");
     body.replace(start, end - start, alerts);
     return body;
+}
+
+// Bodies an attacker could send, each within the 8 MiB reply cap. All but the last are valid JSON.
+inline constexpr qsizetype hostileCap = 8 * 1024 * 1024;
+
+// A minimal valid reply whose ignored key "x" holds `value`.
+inline QByteArray replyWithExtra(const QByteArray &value)
+{
+    return QByteArray(R"({"x":)") + value +
+           R"(,"cpuUsage":1,"memoryUsage":2,"diskUsage":3,"uptimeSeconds":4,"loadAverage":0.5,)"
+           R"("servicesRunning":1,"servicesTotal":2,"alerts":[],"observedAt":"2025-03-14T08:21:05Z"})";
+}
+
+// `unit` repeated, comma-separated, inside an array, up to about the cap.
+inline QByteArray repeatedArray(const QByteArray &unit)
+{
+    QByteArray items;
+    const qsizetype count = (hostileCap - 512) / (unit.size() + 1);
+    items.reserve(count * (unit.size() + 1) + 2);
+    items += '[';
+    for (qsizetype i = 0; i < count; ++i) {
+        if (i) items += ',';
+        items += unit;
+    }
+    items += ']';
+    return items;
+}
+
+inline QByteArray nestedArraysBody()
+{
+    return replyWithExtra(repeatedArray("[[[[[[[[]]]]]]]]"));
+}
+
+inline QByteArray hugeStringBody()
+{
+    return replyWithExtra(QByteArray(1, '"') + QByteArray(hostileCap - 512, 'a') + '"');
+}
+
+// About 50,000 short alerts.
+inline QByteArray shortAlertsBody()
+{
+    const QByteArray alert =
+        R"({"id":"d55c7b60-c0dd-40d2-929c-8771fb99f595","severity":"warning",)"
+        R"("title":"磁盘使用率偏高","detail":"根分区已使用 91%。","createdAt":"2025-03-14T08:21:05Z"})";
+    QByteArray body = replyWithExtra("0");
+    body.replace(R"("alerts":[])", QByteArray(R"("alerts":)").append(repeatedArray(alert)));
+    return body;
+}
+
+// Nesting `depth` arrays deep, repeated to fill the cap.
+inline QByteArray deepNestingBody(int depth)
+{
+    const qsizetype inner = depth - 2; // the array of copies and the reply object add two levels
+    return replyWithExtra(repeatedArray(QByteArray(inner, '[').append(QByteArray(inner, ']'))));
 }
 
 } // namespace vantor::bench

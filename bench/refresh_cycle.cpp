@@ -3,6 +3,7 @@
 // served from a second thread, the store runs on the main thread as in the console.
 
 #include "FakeAgent.h"
+#include "model/SnapshotEncoder.h"
 #include "store/MonitorStore.h"
 
 #include <QCoreApplication>

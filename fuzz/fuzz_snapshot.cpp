@@ -1,6 +1,6 @@
 // Agent reply bodies: decoding must never crash, and whatever decodes must survive
 // being written back in the reply format and read again unchanged.
-#include "model/Snapshot.h"
+#include "model/SnapshotEncoder.h"
 
 #include <QJsonDocument>
 

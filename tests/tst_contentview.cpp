@@ -283,6 +283,10 @@ private Q_SLOTS:
             QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w);
             QVERIFY2(a && !a->text(QAccessible::Name).isEmpty(), w->metaObject()->className());
         }
+
+        key(Qt::Key_Down);
+        QTest::keyClick(view->windowHandle(), Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!view->isVisible());
     }
 
     // Real-world texts at the smallest and the default window size: long Latin and Chinese names,

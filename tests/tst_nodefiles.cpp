@@ -93,6 +93,8 @@ void TestNodeFiles::load_data()
         << record(abc, "\"30\"") << bare(xyz) << QByteArray() << xyz;
     QTest::newRow("empty record passed over") << record({}) << QByteArray() << bare(abc) << abc;
     QTest::newRow("malformed passed over") << QByteArray("[{") << QByteArray("\xff\xfe") << bare(abc) << abc;
+    QTest::newRow("lenient JSON passed over")
+        << record(abc, ".5") << bare(abc).replace("\"N", "\"\\N") << bare(xyz) << xyz;
     QTest::newRow("node without token passed over")
         << QByteArray(R"([{"id":"a","name":"A","address":"x"}])") << bare(xyz) << QByteArray() << xyz;
     QTest::newRow("resource last") << QByteArray() << QByteArray() << bare(abc) << abc;

@@ -10,43 +10,69 @@ namespace vantor::agent {
 
 using nlohmann::ordered_json;
 
-Collector::Collector(Options options) : m_options(std::move(options))
+std::shared_ptr<const Collector::Setup> Collector::makeSetup(Options options)
 {
-    // Processor facts do not change while the system runs.
-    if (const auto text = readFile(m_options.procRoot / "cpuinfo")) m_cpuInfo = parseCpuInfo(*text);
+    auto made = std::make_shared<Setup>();
+    made->options = std::move(options);
+    if (const auto text = readFile(made->options.procRoot / "cpuinfo")) made->cpuInfo = parseCpuInfo(*text);
     struct stat root {
     };
-    if (stat(m_options.rootPath.c_str(), &root) == 0)
-        m_rootDevice = std::pair{major(root.st_dev), minor(root.st_dev)};
+    if (stat(made->options.rootPath.c_str(), &root) == 0)
+        made->rootDevice = std::pair{major(root.st_dev), minor(root.st_dev)};
+    return made;
 }
 
+Collector::Collector(Options options) : m_setup(makeSetup(std::move(options))) {}
+
 Collector::~Collector() = default; // the jthread asks the sampler to stop and waits for it
+
+std::shared_ptr<const Collector::Setup> Collector::setup()
+{
+    std::lock_guard lock(m_mutex);
+    return m_setup;
+}
 
 void Collector::start()
 {
     sample();
     m_thread = std::jthread([this](std::stop_token stop) {
-        std::mutex sleepMutex;
-        std::unique_lock lock(sleepMutex);
+        std::unique_lock lock(m_mutex);
         for (;;) {
-            // Wakes early only when a stop is requested.
-            m_wake.wait_for(lock, stop, m_options.sampleInterval, [] { return false; });
+            // Wakes early when a stop is requested or new options want a sample.
+            m_wake.wait_for(lock, stop, m_setup->options.sampleInterval, [this] { return m_sampleNow; });
             if (stop.stop_requested()) return;
+            m_sampleNow = false;
+            lock.unlock();
             sample();
+            lock.lock();
         }
     });
 }
 
+void Collector::reconfigure(Options options)
+{
+    auto made = makeSetup(std::move(options));
+    std::lock_guard lock(m_mutex);
+    m_setup = std::move(made);
+    m_sampleNow = true;
+    m_wake.notify_all();
+}
+
 void Collector::sample()
 {
+    const auto current = setup();
+    const Options &options = current->options;
     std::optional<CpuTimes> times;
-    if (const auto text = readFile(m_options.procRoot / "stat")) times = parseCpuTimes(*text);
+    if (const auto text = readFile(options.procRoot / "stat")) times = parseCpuTimes(*text);
     // The probe and the sensors are read outside the lock: they may take a while.
-    std::vector<std::string> states = m_options.probe
-                                          ? m_options.probe(m_options.services)
-                                          : std::vector<std::string>(m_options.services.size(), "unknown");
-    states.resize(m_options.services.size(), "unknown");
-    auto sensors = readSensors(m_options.sysRoot);
+    std::vector<std::string> states = options.probe
+                                          ? options.probe(options.services)
+                                          : std::vector<std::string>(options.services.size(), "unknown");
+    states.resize(options.services.size(), "unknown");
+    std::vector<std::pair<std::string, std::string>> services;
+    for (std::size_t i = 0; i < states.size(); ++i)
+        services.emplace_back(options.services[i], std::move(states[i]));
+    auto sensors = readSensors(options.sysRoot);
 
     std::lock_guard lock(m_mutex);
     if (times) {
@@ -55,13 +81,16 @@ void Collector::sample()
         if (usage) m_sample.cpuUsage = usage;
         m_sample.cpuTimes = times;
     }
-    m_sample.serviceStates = std::move(states);
+    m_sample.services = std::move(services);
     m_sample.sensors = std::move(sensors);
 }
 
-std::variant<ordered_json, std::string> Collector::reading(Clock::time_point now)
+std::variant<ordered_json, std::string> Collector::reading(Clock::time_point now,
+                                                           std::vector<Sensor> *sensors)
 {
-    const auto &proc = m_options.procRoot;
+    const auto current = setup();
+    const Options &options = current->options;
+    const auto &proc = options.procRoot;
     const auto meminfo = readFile(proc / "meminfo");
     const auto memory = meminfo ? parseMeminfo(*meminfo) : std::nullopt;
     if (!memory) return "cannot read MemTotal and MemAvailable from " + (proc / "meminfo").string();
@@ -73,26 +102,26 @@ std::variant<ordered_json, std::string> Collector::reading(Clock::time_point now
     if (!load) return "cannot read " + (proc / "loadavg").string();
     struct statvfs fs {
     };
-    if (statvfs(m_options.rootPath.c_str(), &fs) != 0)
-        return "cannot read the size of the file system at " + m_options.rootPath.string();
+    if (statvfs(options.rootPath.c_str(), &fs) != 0)
+        return "cannot read the size of the file system at " + options.rootPath.string();
     const auto disk = diskFigures(fs.f_blocks, fs.f_bfree, fs.f_bavail, fs.f_frsize);
+    const auto &device = current->rootDevice;
     const auto diskCelsius =
-        m_rootDevice ? diskTemperature(m_options.sysRoot, m_rootDevice->first, m_rootDevice->second)
-                     : std::nullopt;
+        device ? diskTemperature(options.sysRoot, device->first, device->second) : std::nullopt;
 
     std::unique_lock lock(m_mutex);
     if (!m_sample.cpuUsage) return "cannot read the CPU counters from " + (proc / "stat").string();
     const Sample sample = m_sample;
     const auto temperatures = summarize(sample.sensors);
 
-    Observation seen{*sample.cpuUsage, memory->usagePercent(), disk.usagePercent, {}, temperatures.hottest};
+    Observation seen{*sample.cpuUsage, memory->usagePercent(), disk.usagePercent, sample.services,
+                     temperatures.hottest};
     std::int64_t running = 0;
-    for (std::size_t i = 0; i < m_options.services.size(); ++i) {
-        seen.services.emplace_back(m_options.services[i], sample.serviceStates[i]);
-        running += sample.serviceStates[i] == "active" ? 1 : 0;
-    }
-    const auto alerts = m_tracker.update(assess(seen, m_options.thresholds), now);
+    for (const auto &[unit, state] : sample.services)
+        running += state == "active" ? 1 : 0;
+    const auto alerts = m_tracker.update(assess(seen, options.thresholds), now);
     lock.unlock();
+    if (sensors) *sensors = sample.sensors;
 
     ordered_json body;
     body["cpuUsage"] = seen.cpuUsage;
@@ -101,7 +130,7 @@ std::variant<ordered_json, std::string> Collector::reading(Clock::time_point now
     body["uptimeSeconds"] = *uptime;
     body["loadAverage"] = *load;
     body["servicesRunning"] = running;
-    body["servicesTotal"] = static_cast<std::int64_t>(m_options.services.size());
+    body["servicesTotal"] = static_cast<std::int64_t>(sample.services.size());
     body["alerts"] = ordered_json::array();
     for (const auto &a : alerts)
         body["alerts"].push_back({{"id", a.id},
@@ -110,13 +139,13 @@ std::variant<ordered_json, std::string> Collector::reading(Clock::time_point now
                                   {"detail", a.detail},
                                   {"createdAt", formatTimestamp(a.createdAt)}});
     body["observedAt"] = formatTimestamp(now);
-    body["hardware"] = hardware(m_cpuInfo, *memory, disk, temperatures, diskCelsius);
-    if (auto net = network(); !net.empty()) body["network"] = std::move(net);
+    body["hardware"] = hardware(current->cpuInfo, *memory, disk, temperatures, diskCelsius);
+    if (auto net = network(options); !net.empty()) body["network"] = std::move(net);
     return body;
 }
 
 ordered_json Collector::hardware(const CpuInfo &cpuInfo, const MemoryFigures &memory, const DiskFigures &disk,
-                                 const Temperatures &temperatures, std::optional<double> diskCelsius) const
+                                 const Temperatures &temperatures, std::optional<double> diskCelsius)
 {
     ordered_json cpu = ordered_json::object();
     if (cpuInfo.cores) cpu["cores"] = *cpuInfo.cores;
@@ -146,13 +175,13 @@ ordered_json Collector::hardware(const CpuInfo &cpuInfo, const MemoryFigures &me
     return h;
 }
 
-ordered_json Collector::network() const
+ordered_json Collector::network(const Options &options)
 {
     ordered_json net = ordered_json::object();
-    if (const auto text = readFile(m_options.procRoot / "sys" / "kernel" / "hostname");
+    if (const auto text = readFile(options.procRoot / "sys" / "kernel" / "hostname");
         text && !trim(*text).empty())
         net["hostname"] = std::string(trim(*text));
-    const auto list = m_options.interfaces ? m_options.interfaces() : std::nullopt;
+    const auto list = options.interfaces ? options.interfaces() : std::nullopt;
     if (!list) return net;
     ordered_json addresses = ordered_json::array(), lan = ordered_json::array(),
                  tailscale = ordered_json::array();

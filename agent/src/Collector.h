@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stop_token>
@@ -45,30 +46,41 @@ public:
 
     // Takes a first sample at once (CPU usage since boot until the next sample) and starts the sampler.
     void start();
+    // Takes new options from the next reading on and samples again at once. Alerts whose condition
+    // still holds keep their identity.
+    void reconfigure(Options options);
     // One sampler round; start() repeats it in the background, tests call it directly.
     void sample();
 
-    // The reply document, or why none can be made (a required figure could not be read).
-    std::variant<nlohmann::ordered_json, std::string> reading(Clock::time_point now);
+    // The reply document, or why none can be made (a required figure could not be read). `sensors`, when
+    // given, receives every temperature sensor of the sample the reading was made from.
+    std::variant<nlohmann::ordered_json, std::string> reading(Clock::time_point now,
+                                                              std::vector<Sensor> *sensors = nullptr);
 
 private:
+    struct Setup {
+        Options options;
+        CpuInfo cpuInfo; // processor facts do not change while the system runs
+        std::optional<std::pair<unsigned, unsigned>> rootDevice;
+    };
     struct Sample {
         std::optional<CpuTimes> cpuTimes;
         std::optional<double> cpuUsage;
-        std::vector<std::string> serviceStates;
+        std::vector<std::pair<std::string, std::string>> services; // unit, state
         std::vector<Sensor> sensors;
     };
 
-    nlohmann::ordered_json hardware(const CpuInfo &cpu, const MemoryFigures &memory, const DiskFigures &disk,
-                                    const Temperatures &temperatures,
-                                    std::optional<double> diskCelsius) const;
-    nlohmann::ordered_json network() const;
+    static std::shared_ptr<const Setup> makeSetup(Options options);
+    std::shared_ptr<const Setup> setup();
 
-    const Options m_options;
-    CpuInfo m_cpuInfo;
-    std::optional<std::pair<unsigned, unsigned>> m_rootDevice;
+    static nlohmann::ordered_json hardware(const CpuInfo &cpu, const MemoryFigures &memory,
+                                           const DiskFigures &disk, const Temperatures &temperatures,
+                                           std::optional<double> diskCelsius);
+    static nlohmann::ordered_json network(const Options &options);
 
-    std::mutex m_mutex; // guards m_sample and m_tracker
+    std::mutex m_mutex; // guards the members below
+    std::shared_ptr<const Setup> m_setup;
+    bool m_sampleNow = false;
     Sample m_sample;
     AlertTracker m_tracker;
 

@@ -1,6 +1,7 @@
 #include "Config.h"
 
 #include "Text.h"
+#include "Tls.h"
 
 #include <nlohmann/json.hpp>
 
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <limits>
 #include <set>
+#include <tuple>
 
 namespace vantor::agent {
 
@@ -102,11 +104,11 @@ Config readConfig(const json &root)
     if (!root.is_object()) throw ConfigError{"the configuration must be a JSON object"};
     checkKeys(root, "",
               {"listenAddress", "port", "token", "allowEmptyToken", "services", "thresholds",
-               "sampleIntervalSeconds", "systemctl", "procRoot", "sysRoot", "rootPath"});
+               "sampleIntervalSeconds", "systemctl", "procRoot", "sysRoot", "rootPath", "tls"});
     Config c;
     readText(root, "listenAddress", "listenAddress", c.listenAddress, false);
     if (const json *v = member(root, "port")) {
-        if (!v->is_number_integer() || v->get<std::int64_t>() < 0 || v->get<std::int64_t>() > 65535)
+        if (!v->is_number_integer() || v->get<std::int64_t>() < 1 || v->get<std::int64_t>() > 65535)
             fail("port", "must be a whole number from 1 to 65535");
         c.port = static_cast<int>(v->get<std::int64_t>());
     }
@@ -128,8 +130,7 @@ Config readConfig(const json &root)
             const std::string name = "services[" + std::to_string(i) + "]";
             if (!unit.is_string() || !isUnitName(unit.get<std::string>()))
                 fail(name, "must be a systemd unit name such as \"nginx.service\"");
-            if (!seen.insert(unit.get<std::string>()).second)
-                fail(name, "names \"" + unit.get<std::string>() + "\" a second time");
+            if (!seen.insert(unit.get<std::string>()).second) fail(name, "names a unit a second time");
             c.services.push_back(unit.get<std::string>());
         }
     }
@@ -147,17 +148,84 @@ Config readConfig(const json &root)
     readText(root, "procRoot", "procRoot", c.procRoot, false);
     readText(root, "sysRoot", "sysRoot", c.sysRoot, false);
     readText(root, "rootPath", "rootPath", c.rootPath, false);
+    if (const json *v = member(root, "tls")) {
+        if (!v->is_object()) fail("tls", "must be an object with \"certificate\" and \"key\"");
+        checkKeys(*v, "tls.", {"certificate", "key"});
+        readText(*v, "certificate", "tls.certificate", c.tlsCertificatePath, false);
+        readText(*v, "key", "tls.key", c.tlsKeyPath, false);
+        if (c.tlsCertificatePath.empty() || c.tlsKeyPath.empty())
+            fail("tls", "needs both \"certificate\" and \"key\" (paths of PEM files)");
+    }
     return c;
 }
 
+// nlohmann's messages end with "; last read: '...'", which quotes the file, and begin with the byte
+// position; what lies between names the kind of fault only.
+std::string syntaxError(const json::parse_error &e, std::string_view text)
+{
+    std::size_t line = 1, column = 1;
+    const std::size_t end = std::min<std::size_t>(e.byte > 0 ? e.byte - 1 : 0, text.size());
+    for (std::size_t i = 0; i < end; ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            column = 1;
+        } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            ++column; // counts characters, not the bytes of UTF-8 sequences
+        }
+    }
+    std::string reason = e.what();
+    if (const auto colon = reason.find(": "); colon != std::string::npos) reason.erase(0, colon + 2);
+    if (const auto quoted = reason.find("; last read"); quoted != std::string::npos) reason.erase(quoted);
+    return "not valid JSON at line " + std::to_string(line) + ", column " + std::to_string(column) + ": " +
+           reason;
+}
+
+std::optional<TlsPair> readTlsPair(const Config &c, std::string &problem)
+{
+    TlsPair pair;
+    for (auto [key, path, out] : {std::tuple{"tls.certificate", &c.tlsCertificatePath, &pair.certificate},
+                                  std::tuple{"tls.key", &c.tlsKeyPath, &pair.key}}) {
+        errno = 0;
+        auto text = readFile(*path, 1u << 20);
+        if (!text) {
+            problem =
+                std::string("the file named by \"") + key + "\" cannot be read: " + describeReadError(errno);
+            return std::nullopt;
+        }
+        *out = std::move(*text);
+    }
+    if (auto error = checkTlsPair(pair); !error.empty()) {
+        problem = "\"tls\" does not name a usable certificate and key: " + error;
+        return std::nullopt;
+    }
+    return pair;
+}
 } // namespace
+
+std::string describeReadError(int error)
+{
+    switch (error) {
+    case EISDIR:
+        return "it is a folder, not a file";
+    case EINVAL:
+        return "it is not a regular file";
+    case EFBIG:
+        return "it is too large";
+    case 0:
+        return "unknown error";
+    default:
+        return std::strerror(error);
+    }
+}
 
 std::variant<Config, std::string> parseConfig(std::string_view text)
 {
     try {
         return readConfig(json::parse(text));
-    } catch (const json::exception &e) {
-        return std::string("not valid JSON: ") + e.what();
+    } catch (const json::parse_error &e) {
+        return syntaxError(e, text);
+    } catch (const json::exception &) {
+        return std::string("not valid JSON");
     } catch (const ConfigError &e) {
         return e.message;
     }
@@ -166,10 +234,15 @@ std::variant<Config, std::string> parseConfig(std::string_view text)
 std::variant<Config, std::string> loadConfig(const std::filesystem::path &path)
 {
     errno = 0;
-    const auto text = readFile(path);
-    if (!text)
-        return std::string("cannot read the file: ") + (errno ? std::strerror(errno) : "unknown error");
-    return parseConfig(*text);
+    const auto text = readFile(path, 1u << 20);
+    if (!text) return "cannot read the file: " + describeReadError(errno);
+    auto parsed = parseConfig(*text);
+    auto *config = std::get_if<Config>(&parsed);
+    if (!config || config->tlsCertificatePath.empty()) return parsed;
+    std::string problem;
+    config->tls = readTlsPair(*config, problem);
+    if (!config->tls) return problem;
+    return parsed;
 }
 
 std::string permissionWarning(const std::filesystem::path &path)

@@ -1,10 +1,9 @@
 #include "Server.h"
 
-#include <httplib.h>
+#include "Prometheus.h"
+#include "Text.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace vantor::agent {
 
@@ -22,96 +21,87 @@ bool tokenMatches(std::string_view expected, std::string_view given)
 
 static Reply jsonReply(int status, std::string body)
 {
-    return {status, std::move(body), {}};
+    return {status, std::move(body), "application/json; charset=utf-8", {}};
 }
 
-AgentServer::AgentServer(Config config, Collector &collector)
-    : m_config(std::move(config)), m_collector(collector), m_http(std::make_unique<httplib::Server>())
+AgentServer::AgentServer(const Config &config, Collector &collector)
+    : m_token(config.token), m_collector(collector)
 {
-    // A handful of workers is plenty for one console polling every ten seconds.
-    m_http->new_task_queue = [] { return new httplib::ThreadPool(4); };
-    m_http->set_read_timeout(5, 0);
-    m_http->set_write_timeout(5, 0);
-    // One request per connection. The console polls every ten seconds, so a kept-alive connection
-    // would idle out unused, and the library watches idle connections by waking every few milliseconds.
-    m_http->set_keep_alive_max_count(1);
-    m_http->set_payload_max_length(4096);
-    // Every request is answered here, before the library's own routing, so that each path and method
-    // gets exactly the status chosen below.
-    m_http->set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
-        Request request{req.method, req.path, {}};
-        const std::size_t count = req.get_header_value_count("X-Monitor-Token");
-        for (std::size_t i = 0; i < count; ++i)
-            request.tokens.push_back(req.get_header_value("X-Monitor-Token", i));
-        const Reply reply = handle(request);
-        res.status = reply.status;
-        for (const auto &[name, value] : reply.headers)
-            res.set_header(name, value);
-        res.set_header("Cache-Control", "no-store");
-        res.set_content(reply.body, "application/json; charset=utf-8");
-        return httplib::Server::HandlerResponse::Handled;
-    });
 }
 
-AgentServer::~AgentServer() = default;
+void AgentServer::setConfig(const Config &config)
+{
+    m_token = config.token;
+}
+
+bool AgentServer::authorized(const Request &request) const
+{
+    if (m_token.empty()) return true;
+    // Exactly one credential, in either header: two could disagree, and a proxy that adds one must not
+    // decide which counts. An Authorization header of another scheme is a credential that fails.
+    std::vector<std::string_view> given(request.tokens.begin(), request.tokens.end());
+    for (const auto &value : request.authorizations) {
+        const std::string_view v = value;
+        constexpr std::string_view scheme = "bearer ";
+        bool bearer = v.size() > scheme.size();
+        for (std::size_t i = 0; bearer && i < scheme.size(); ++i)
+            bearer = (v[i] | 0x20) == scheme[i]; // the scheme's name is case-insensitive
+        given.push_back(bearer ? trim(v.substr(scheme.size())) : std::string_view{});
+    }
+    const bool match = tokenMatches(m_token, given.empty() ? std::string_view{} : given[0]);
+    return match && given.size() == 1;
+}
 
 Reply AgentServer::handle(const Request &request)
 {
-    if (request.path != "/metrics") return jsonReply(404, R"({"error":"not found"})");
+    const bool prometheus = request.path == "/metrics/prometheus";
+    if (request.path != "/metrics" && !prometheus) return jsonReply(404, R"({"error":"not found"})");
     if (request.method != "GET") {
         Reply reply = jsonReply(405, R"({"error":"method not allowed"})");
         reply.headers.emplace_back("Allow", "GET");
         return reply;
     }
-    if (!m_config.token.empty()) {
-        // Exactly one token header, and it must be the configured token.
-        bool ok = request.tokens.size() == 1;
-        ok = tokenMatches(m_config.token, request.tokens.empty() ? std::string_view{} : request.tokens[0]) &&
-             ok;
-        if (!ok) return jsonReply(401, R"({"error":"missing or wrong X-Monitor-Token"})");
+    if (!authorized(request)) {
+        noteRefusal(request, SteadyClock::now());
+        Reply reply = jsonReply(401, R"({"error":"missing or wrong X-Monitor-Token or bearer token"})");
+        reply.headers.emplace_back("WWW-Authenticate", "Bearer");
+        return reply;
     }
-    auto reading = m_collector.reading(Clock::now());
+    std::vector<Sensor> sensors;
+    auto reading = m_collector.reading(Clock::now(), &sensors);
     if (auto *failure = std::get_if<std::string>(&reading)) {
-        logFailure(*failure);
+        // Once per distinct failure: a console polling a broken machine would fill the journal otherwise.
+        if (*failure != m_lastFailure)
+            std::fprintf(stderr, "vantor-agent: no reading: %s\n", failure->c_str());
+        m_lastFailure = *failure;
         return jsonReply(500, R"({"error":"the agent cannot read this machine's figures; see its log"})");
     }
+    const auto &body = std::get<nlohmann::ordered_json>(reading);
+    if (prometheus)
+        return {200,
+                prometheusText(body, sensors, VANTOR_AGENT_VERSION),
+                "text/plain; version=0.0.4; charset=utf-8",
+                {}};
     // Host names, interface names and sensor labels are bytes from the system, not always UTF-8; a bad
     // byte becomes U+FFFD instead of failing the whole reply.
-    return jsonReply(200, std::get<nlohmann::ordered_json>(reading).dump(
-                              -1, ' ', false, nlohmann::json::error_handler_t::replace));
+    return jsonReply(200, body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
-void AgentServer::logFailure(const std::string &message)
+void AgentServer::noteRefusal(const Request &request, SteadyClock::time_point now)
 {
-    // Once per distinct failure: a console polling a broken machine would fill the journal otherwise.
-    std::lock_guard lock(m_logMutex);
-    if (message == m_lastFailure) return;
-    m_lastFailure = message;
-    std::fprintf(stderr, "vantor-agent: no reading: %s\n", message.c_str());
+    ++m_refused;
+    m_lastRefusedPeer = request.peer;
+    flushRefusals(now);
 }
 
-std::string AgentServer::bind()
+void AgentServer::flushRefusals(SteadyClock::time_point now)
 {
-    errno = 0;
-    const auto &host = m_config.listenAddress;
-    if (m_config.port == 0)
-        m_port = m_http->bind_to_any_port(host);
-    else
-        m_port = m_http->bind_to_port(host, m_config.port) ? m_config.port : -1;
-    if (m_port > 0) return {};
-    return "cannot listen on " + host + " port " + std::to_string(m_config.port) +
-           (errno ? std::string(": ") + std::strerror(errno) : std::string()) +
-           " (is the address one of this machine's, and the port free?)";
-}
-
-void AgentServer::run()
-{
-    m_http->listen_after_bind();
-}
-
-void AgentServer::stop()
-{
-    m_http->stop();
+    if (m_refused == 0 || (m_lastRefusalLog && now - *m_lastRefusalLog < std::chrono::minutes(1))) return;
+    std::fprintf(stderr, "vantor-agent: refused %zu request(s) without the right token%s, the last from %s\n",
+                 m_refused, m_lastRefusalLog ? " in the last minute" : "", m_lastRefusedPeer.c_str());
+    std::fflush(stderr);
+    m_refused = 0;
+    m_lastRefusalLog = now;
 }
 
 } // namespace vantor::agent

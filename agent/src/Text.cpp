@@ -1,21 +1,55 @@
 #include "Text.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <random>
 
 namespace vantor::agent {
 
-std::optional<std::string> readFile(const std::filesystem::path &path)
+std::optional<std::string> readFile(const std::filesystem::path &path, std::size_t limit)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) return std::nullopt;
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer, and a worker with it.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::optional<std::string> text;
+    struct stat info {
+    };
+    if (fstat(fd, &info) != 0) {
+        // errno tells why
+    } else if (S_ISDIR(info.st_mode)) {
+        errno = EISDIR;
+    } else if (!S_ISREG(info.st_mode)) {
+        // Pipes, sockets and devices may never end or may block; the kernel's files are all regular.
+        errno = EINVAL;
+    } else {
+        std::string data;
+        char buffer[8192];
+        for (;;) {
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) break;
+            if (n == 0) {
+                text = std::move(data);
+                break;
+            }
+            if (data.size() + static_cast<std::size_t>(n) > limit) {
+                errno = EFBIG;
+                break;
+            }
+            data.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    const int saved = errno;
+    close(fd);
+    errno = saved;
     return text;
 }
 

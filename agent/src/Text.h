@@ -12,9 +12,10 @@ namespace vantor::agent {
 
 using Clock = std::chrono::system_clock;
 
-// The whole file, or nothing when it cannot be read. Files under /proc and /sys report a size of zero,
-// so this reads until the end instead of trusting the size.
-std::optional<std::string> readFile(const std::filesystem::path &path);
+// The whole of a regular file, or nothing (with errno set) when it cannot be read, is not a regular file
+// (EISDIR for a folder, EINVAL for a pipe or device) or is longer than `limit` (EFBIG). Files under
+// /proc and /sys report a size of zero, so this reads until the end instead of trusting the size.
+std::optional<std::string> readFile(const std::filesystem::path &path, std::size_t limit = 16u << 20);
 
 std::string_view trim(std::string_view text);
 std::vector<std::string_view> splitWords(std::string_view text);

@@ -3,10 +3,16 @@
 #include "Collector.h"
 #include "Network.h"
 #include "ProcParse.h"
+#include "PromCheck.h"
+#include "Prometheus.h"
 #include "Sensors.h"
 #include "TempTree.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cerrno>
 
 using namespace vantor::agent;
 
@@ -260,4 +266,63 @@ TEST_F(ProcFixture, MissingFilesAndSectionsLeftOut)
     const auto failed = collector.reading(Clock::now());
     ASSERT_TRUE(std::holds_alternative<std::string>(failed));
     EXPECT_NE(std::get<std::string>(failed).find("meminfo"), std::string::npos);
+}
+
+TEST(ReadFile, RegularFilesOnlyWithoutBlocking)
+{
+    TempTree tree;
+    tree.write("small", "abc");
+    tree.write("big", std::string(5000, 'x'));
+    tree.write("folder/x", "");
+    mkfifo((tree.root() / "fifo").c_str(), 0600); // no writer: a blocking open would wait for ever
+    const std::tuple<const char *, std::optional<std::string>, int> cases[] = {
+        {"small", "abc", 0},
+        {"big", std::nullopt, EFBIG},
+        {"folder", std::nullopt, EISDIR},
+        {"fifo", std::nullopt, EINVAL},
+        {"absent", std::nullopt, ENOENT},
+    };
+    for (const auto &[name, text, error] : cases) {
+        errno = 0;
+        EXPECT_EQ(readFile(tree.root() / name, 4096), text) << name;
+        if (error) {
+            EXPECT_EQ(errno, error) << name;
+        }
+    }
+}
+
+TEST(Prometheus, LabelValuesAreEscaped)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain 温度", "plain 温度"},
+        {"a\"b", "a\\\"b"},
+        {"c\\d", "c\\\\d"},
+        {"e\nf", "e\\nf"},
+        {"tab\tstays", "tab\tstays"},
+        {"bad\xff\xc3", "bad\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"overlong \xc0\xaf", "overlong \xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"surrogate \xed\xa0\x80", "surrogate \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+    };
+    for (const auto &[value, escaped] : cases)
+        EXPECT_EQ(escapeLabelValue(value), escaped) << value;
+}
+
+TEST(Prometheus, AlertTitlesWithQuotesBackslashesAndNewlines)
+{
+    const auto reading = nlohmann::ordered_json::parse(R"({"cpuUsage": 12.5, "alerts": [
+        {"severity": "critical", "title": "q\"uote"}, {"severity": "warning", "title": "back\\slash\nline"},
+        {"severity": "warning", "title": "back\\slash\nline"}, {"severity": "", "title": "no severity"}]})");
+    const std::vector<Sensor> sensors{{"Core 0", "coretemp", 40}, {"Core 0", "coretemp", 41}};
+    const std::string text = prometheusText(reading, sensors, "1.2");
+    const auto parsed = checkExposition(text);
+    ASSERT_TRUE(parsed.error.empty()) << parsed.error << "\n" << text;
+    const std::map<std::string, double> expected{
+        {"vantor_cpu_usage_ratio", 0.125},
+        {R"(vantor_temperature_celsius{chip="coretemp",sensor="Core 0"})", 40},
+        {R"(vantor_temperature_celsius{chip="coretemp",sensor="Core 0 #2"})", 41},
+        {R"(vantor_alert{severity="critical",title="q\"uote"})", 1},
+        {R"(vantor_alert{severity="warning",title="back\\slash\nline"})", 1},
+        {R"(vantor_agent_build_info{version="1.2"})", 1},
+    };
+    EXPECT_EQ(parsed.samples, expected) << text;
 }

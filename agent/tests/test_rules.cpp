@@ -43,7 +43,8 @@ TEST(Config, ErrorsNameTheProblem)
         {R"({"token": ""})", "allowEmptyToken"},
         {R"({"token": " t"})", "\"token\" must not begin or end with blanks"},
         {R"({"token": 42})", "\"token\" must be a string"},
-        {R"({"token": "t", "port": 70000})", "\"port\""},
+        {R"({"token": "t", "port": 0})", "\"port\" must be a whole number from 1 to 65535"},
+        {R"({"token": "t", "port": 65536})", "\"port\" must be a whole number from 1 to 65535"},
         {R"({"token": "t", "port": "9100"})", "\"port\""},
         {R"({"token": "t", "port": 9100.5})", "\"port\""},
         {R"({"token": "t", "listenAddress": ""})", "\"listenAddress\" must not be empty"},
@@ -59,6 +60,10 @@ TEST(Config, ErrorsNameTheProblem)
         {R"({"token": "t", "sampleIntervalSeconds": 0})", "\"sampleIntervalSeconds\""},
         {R"({"token": "t", "systemctl": "systemctl"})", "absolute path"},
         {R"({"token": "t", "Port": 9100})", "unknown key \"Port\""},
+        {R"({"token": "t", "tls": "x.pem"})", "\"tls\" must be an object"},
+        {R"({"token": "t", "tls": {"certificate": "c.pem"}})", "\"tls\" needs both"},
+        {R"({"token": "t", "tls": {"certificate": "c.pem", "key": "k.pem", "ca": "x"}})",
+         "unknown key \"tls.ca\""},
     };
     for (const auto &[text, expected] : cases) {
         const auto parsed = parseConfig(text);
@@ -157,7 +162,7 @@ TEST(Token, ComparedWhole)
         EXPECT_FALSE(tokenMatches("s3cret", sent)) << sent;
 }
 
-TEST(Requests, OneTokenHeaderOnly)
+TEST(Requests, ExactlyOneRightCredential)
 {
     TempTree tree;
     tree.write("proc/stat", "cpu 1 0 1 8\n");
@@ -175,16 +180,58 @@ TEST(Requests, OneTokenHeaderOnly)
     Config config;
     config.token = "t";
     AgentServer server(config, collector);
-    const auto ok = server.handle({"GET", "/metrics", {"t"}});
+    const auto ok = server.handle({"GET", "/metrics", {"t"}, {}, ""});
     EXPECT_EQ(ok.status, 200);
     EXPECT_NE(ok.body.find("\"hostname\":\"bad\xEF\xBF\xBDname\""), std::string::npos) << ok.body;
-    EXPECT_EQ(server.handle({"GET", "/metrics", {"x", "t"}}).status, 401);
-    EXPECT_EQ(server.handle({"GET", "/metrics", {"t", "t"}}).status, 401);
-    EXPECT_EQ(server.handle({"GET", "/metrics/", {"t"}}).status, 404);
-    const auto post = server.handle({"POST", "/metrics", {"t"}});
-    EXPECT_EQ(post.status, 405);
+
+    using Strings = std::vector<std::string>;
+    struct Row {
+        const char *name;
+        std::string method, path;
+        Strings tokens, authorizations;
+        int status;
+    };
+    const Row rows[] = {
+        {"bearer", "GET", "/metrics", {}, {"Bearer t"}, 200},
+        {"bearer, scheme in other case", "GET", "/metrics/prometheus", {}, {"bEARER t"}, 200},
+        {"header token on the Prometheus path", "GET", "/metrics/prometheus", {"t"}, {}, 200},
+        {"nothing", "GET", "/metrics/prometheus", {}, {}, 401},
+        {"wrong bearer", "GET", "/metrics", {}, {"Bearer x"}, 401},
+        {"bearer without a token", "GET", "/metrics", {}, {"Bearer"}, 401},
+        {"another scheme", "GET", "/metrics", {}, {"Basic dDp0"}, 401},
+        {"two header tokens, one wrong", "GET", "/metrics", {"x", "t"}, {}, 401},
+        {"the same token twice", "GET", "/metrics", {"t", "t"}, {}, 401},
+        {"a token in both headers", "GET", "/metrics", {"t"}, {"Bearer t"}, 401},
+        {"right token, another scheme beside it", "GET", "/metrics", {"t"}, {"Basic dDp0"}, 401},
+        {"trailing slash", "GET", "/metrics/", {"t"}, {}, 404},
+        {"post", "POST", "/metrics/prometheus", {"t"}, {}, 405},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(server.handle({row.method, row.path, row.tokens, row.authorizations, ""}).status,
+                  row.status)
+            << row.name;
+    const auto post = server.handle({"POST", "/metrics", {"t"}, {}, ""});
     EXPECT_EQ(post.headers, (std::vector<std::pair<std::string, std::string>>{{"Allow", "GET"}}));
 
     std::filesystem::remove(tree.root() / "proc/uptime");
-    EXPECT_EQ(server.handle({"GET", "/metrics", {"t"}}).status, 500);
+    EXPECT_EQ(server.handle({"GET", "/metrics", {"t"}, {}, ""}).status, 500);
+}
+
+TEST(Requests, RefusalsAreLoggedAtMostOnceAMinuteWithACount)
+{
+    Collector collector({});
+    Config config;
+    config.token = "t";
+    AgentServer server(config, collector);
+    testing::internal::CaptureStderr();
+    const auto start = AgentServer::SteadyClock::now();
+    for (const char *peer : {"192.0.2.1", "192.0.2.2", "192.0.2.3"})
+        server.handle({"GET", "/metrics", {"x"}, {}, peer});
+    server.flushRefusals(start + std::chrono::seconds(50)); // too soon: nothing
+    server.flushRefusals(start + std::chrono::seconds(61));
+    server.flushRefusals(start + std::chrono::seconds(200)); // nothing new: nothing
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "vantor-agent: refused 1 request(s) without the right token, the last from 192.0.2.1\n"
+              "vantor-agent: refused 2 request(s) without the right token in the last minute, the last from "
+              "192.0.2.3\n");
 }

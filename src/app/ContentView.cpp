@@ -10,6 +10,7 @@
 #include "ui/StoreObserver.h"
 #include "ui/Style.h"
 
+#include <QAction>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QSplitter>
@@ -31,6 +32,12 @@ ContentView::ContentView(const NodeLocations &where, QWidget *parent)
     setMinimumSize(1000, 680);
     resize(1180, 760);
     build();
+    // Ctrl+Q, as in every Qt application; spelled out, as some platform themes bind nothing to Quit.
+    // Only while this window has the focus: over the settings sheet it would throw away the edits.
+    auto *quit = new QAction(this);
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+    addAction(quit);
     new StoreObserver(m_store, this, [this] { reload(); });
     reload();
 }
@@ -130,6 +137,15 @@ void ContentView::select(const std::optional<QString> &id)
 {
     m_selectedID = id;
     reload();
+}
+
+void ContentView::reveal(const QString &id)
+{
+    select(id);
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
 }
 
 void ContentView::showSettings()

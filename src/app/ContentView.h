@@ -40,6 +40,8 @@ public:
     // What a click in the sidebar does: absent selects the overview.
     void select(const std::optional<QString> &id);
     void showSettings();
+    // Selects the node and brings the window to the front, as a click on its notification asks.
+    void reveal(const QString &id);
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "SidebarEntry.h"
-#include "model/NodeStatus.h"
+#include "model/NodeRuntime.h"
 
 class QLabel;
 

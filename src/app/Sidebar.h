@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/NodeStatus.h"
+#include "model/NodeRuntime.h"
 
 #include <QList>
 #include <QStringList>

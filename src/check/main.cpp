@@ -1,9 +1,11 @@
 // vantor-check: polls one agent exactly as the console's refresh cycle does, or decodes a saved
 // reply body, and prints what the console would make of it.
 
-#include "model/NodeStatus.h"
+#include "model/NodeRuntime.h"
+#include "model/SnapshotEncoder.h"
 #include "store/AgentClient.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
@@ -24,8 +26,14 @@ struct Options {
     std::optional<QString> url;
     std::optional<QString> file;
     QString token;
-    bool tokenGiven = false;
     bool json = false;
+};
+
+// What the command line asked for: a check with its options, or something to print and an exit code.
+struct Command {
+    std::optional<Options> options;
+    QString text; // for standard output (help, version) or, with a non-zero code, standard error
+    int exitCode = 0;
 };
 
 void write(FILE *stream, const QString &text)
@@ -34,41 +42,90 @@ void write(FILE *stream, const QString &text)
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
 }
 
-QString usage()
+constexpr qint64 maxTokenFileBytes = 64 * 1024;
+
+// The token kept in a file, without the line break an editor or `echo` leaves at its end.
+std::optional<QString> readTokenFile(const QString &path, QString &problem)
 {
-    return u"usage: vantor-check [--json] [--token TOKEN] URL | vantor-check [--json] --file PATH|-\n"_s;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        problem = file.errorString();
+        return std::nullopt;
+    }
+    QByteArray bytes = file.read(maxTokenFileBytes + 1);
+    if (bytes.size() > maxTokenFileBytes) {
+        problem = u"larger than "_s + QString::number(maxTokenFileBytes) + u" bytes"_s;
+        return std::nullopt;
+    }
+    while (bytes.endsWith('\n') || bytes.endsWith('\r'))
+        bytes.chop(1);
+    return QString::fromUtf8(bytes);
 }
 
-// Gives the options, or an empty optional after a bad argument.
-std::optional<Options> parse(const QStringList &args)
+Command parse(const QStringList &arguments)
 {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Polls one Vantor agent exactly as the console does, or decodes a saved reply body, and prints "
+        "what the console would make of it.\n\nThe token for the agent comes from --token, from "
+        "--token-file, or else from the environment variable VANTOR_TOKEN. A token given with --token "
+        "can be seen by every user of this machine (for example with ps); prefer the other two.\n\n"
+        "Exit status: 0 for a good reading, 1 when the console would show the node offline, 2 for a "
+        "usage error or an unreadable file."_s);
+    const QCommandLineOption help({u"h"_s, u"help"_s}, u"Show this help and exit."_s);
+    const QCommandLineOption version(u"version"_s, u"Show the version and exit."_s);
+    const QCommandLineOption json(u"json"_s, u"Print the verdict as a JSON object."_s);
+    const QCommandLineOption token(u"token"_s, u"Send TOKEN in the X-Monitor-Token header."_s, u"TOKEN"_s);
+    const QCommandLineOption tokenFile(
+        u"token-file"_s, u"Read the token from PATH; line breaks at its end are dropped."_s, u"PATH"_s);
+    const QCommandLineOption file(
+        u"file"_s, u"Decode a saved reply body from PATH (- for standard input) instead of polling."_s,
+        u"PATH"_s);
+    parser.addOptions({help, version, json, token, tokenFile, file});
+    parser.addPositionalArgument(u"URL"_s, u"The agent's address, e.g. http://127.0.0.1:9100/metrics"_s);
+
+    const QString usage = u"usage: vantor-check [--json] [--token TOKEN | --token-file PATH] URL\n"
+                          "       vantor-check [--json] --file PATH|-\n"
+                          "Try 'vantor-check --help' for more.\n"_s;
+    const auto fail = [&](const QString &why) {
+        return Command{std::nullopt, why + u'\n' + usage, exitUsage};
+    };
+    if (!parser.parse(arguments)) return fail(u"vantor-check: "_s + parser.errorText());
+    if (parser.isSet(help)) return Command{std::nullopt, parser.helpText(), 0};
+    if (parser.isSet(version))
+        return Command{std::nullopt, u"vantor-check "_s + QStringLiteral(VANTOR_VERSION) + u'\n', 0};
+
+    for (const QCommandLineOption *single : {&token, &tokenFile, &file})
+        if (parser.values(*single).size() > 1)
+            return fail(u"vantor-check: --"_s + single->names().constFirst() + u" given twice"_s);
     Options o;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &arg = args[i];
-        const auto value = [&]() -> std::optional<QString> {
-            if (i + 1 >= args.size()) return std::nullopt;
-            return args[++i];
-        };
-        if (arg == "--json"_L1) {
-            o.json = true;
-        } else if (arg == "--token"_L1 || arg.startsWith("--token="_L1)) {
-            const auto v = arg == "--token"_L1 ? value() : std::optional(arg.mid(8));
-            if (!v || o.tokenGiven) return std::nullopt;
-            o.token = *v;
-            o.tokenGiven = true;
-        } else if (arg == "--file"_L1) {
-            const auto v = value();
-            if (!v || o.file || v->isEmpty()) return std::nullopt;
-            o.file = *v;
-        } else if (arg.startsWith(u'-') || o.url) {
-            return std::nullopt;
-        } else {
-            o.url = arg;
-        }
+    o.json = parser.isSet(json);
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1) return fail(u"vantor-check: only one URL can be checked at a time"_s);
+    if (!positional.isEmpty()) o.url = positional.constFirst();
+    if (parser.isSet(file)) o.file = parser.value(file);
+    if (o.url.has_value() == o.file.has_value()) return fail(u"vantor-check: give either a URL or --file"_s);
+    if (o.file && o.file->isEmpty()) return fail(u"vantor-check: --file needs a path"_s);
+    if (parser.isSet(token) && parser.isSet(tokenFile))
+        return fail(u"vantor-check: give the token once, with --token or with --token-file"_s);
+    if (o.file && (parser.isSet(token) || parser.isSet(tokenFile)))
+        return fail(u"vantor-check: a token means nothing to a saved reply"_s);
+
+    if (parser.isSet(token)) {
+        o.token = parser.value(token);
+    } else if (parser.isSet(tokenFile)) {
+        QString problem;
+        const auto read = readTokenFile(parser.value(tokenFile), problem);
+        if (!read)
+            return Command{std::nullopt,
+                           u"vantor-check: cannot read token file "_s + parser.value(tokenFile) + u": "_s +
+                               problem + u'\n',
+                           exitUsage};
+        o.token = *read;
+    } else if (o.url) {
+        o.token = qEnvironmentVariable("VANTOR_TOKEN");
     }
-    if (o.url.has_value() == o.file.has_value()) return std::nullopt; // exactly one source
-    if (o.file && o.tokenGiven) return std::nullopt;                  // a token means nothing to a file
-    return o;
+    return Command{std::move(o), {}, 0};
 }
 
 QString number(double v)
@@ -109,13 +166,18 @@ int report(const FetchResult &result, bool json)
         }
         return 0;
     }
-    // The text the node's record would carry.
+    // The text the node's record would carry, then the status behind it, which the record keeps to
+    // itself (a wrong token shows there only as a bad response).
     const QString message = result.message.value_or(fetchMessages::noConnection());
-    if (json)
-        write(stdout, QString::fromUtf8(
-                          QJsonDocument(QJsonObject{{u"ok"_s, false}, {u"error"_s, message}}).toJson()));
-    else
+    if (json) {
+        QJsonObject out{{u"ok"_s, false}, {u"error"_s, message}};
+        if (result.httpStatus) out.insert(u"httpStatus"_s, *result.httpStatus);
+        write(stdout, QString::fromUtf8(QJsonDocument(out).toJson()));
+    } else {
         write(stdout, message + u'\n');
+        if (result.httpStatus)
+            write(stdout, u"HTTP status: "_s + QString::number(*result.httpStatus) + u'\n');
+    }
     return 1;
 }
 
@@ -130,7 +192,17 @@ std::optional<FetchResult> decodeFile(const QString &path, QString &problem)
         problem = file.errorString();
         return std::nullopt;
     }
-    const QByteArray body = file.read(limits.maxBodyBytes + 1);
+    // A pipe delivers its bytes in pieces: read to the end, or to one byte past the limit.
+    QByteArray body;
+    while (body.size() <= limits.maxBodyBytes) {
+        const QByteArray piece = file.read(limits.maxBodyBytes + 1 - body.size());
+        if (piece.isEmpty()) break;
+        body += piece;
+    }
+    if (file.error() != QFileDevice::NoError) {
+        problem = file.errorString();
+        return std::nullopt;
+    }
     if (body.size() > limits.maxBodyBytes)
         return FetchResult{{}, std::nullopt, fetchMessages::bodyTooLarge(limits.maxBodyBytes)};
     auto decoded = decodeSnapshot(body);
@@ -144,11 +216,12 @@ std::optional<FetchResult> decodeFile(const QString &path, QString &problem)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const auto options = parse(app.arguments().mid(1));
-    if (!options) {
-        write(stderr, usage());
-        return exitUsage;
+    const Command command = parse(app.arguments());
+    if (!command.options) {
+        write(command.exitCode == 0 ? stdout : stderr, command.text);
+        return command.exitCode;
     }
+    const Options *options = &*command.options;
 
     if (options->file) {
         QString problem;

@@ -1,84 +1,91 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonValue>
 #include <QList>
 #include <QString>
 #include <QUuid>
 
+#include <simdjson.h>
+
 #include <optional>
-#include <type_traits>
+#include <string_view>
 #include <variant>
 
 namespace vantor::json {
+
+using Value = simdjson::dom::element;
+using Object = simdjson::dom::object;
+
+// Nesting allowed in any document; deeper input is refused before any record is read.
+inline constexpr size_t maxDepth = 1024;
 
 // Where a value sits in the document, kept as a chain on the stack so that the
 // text form ("$.alerts[2].id") is only built when something fails.
 struct Path {
     const Path *parent = nullptr;
-    QLatin1StringView key;
+    std::string_view key;
     qsizetype index = -1;
 
-    Path child(QLatin1StringView k) const { return Path{this, k, -1}; }
+    Path child(std::string_view k) const { return Path{this, k, -1}; }
     Path at(qsizetype i) const { return Path{this, {}, i}; }
     QString toString() const;
 };
 
-// Collects the first failure; every reader returns false once something failed.
+// Typed readers over a parsed document. Collects the first failure; every reader returns false once
+// something failed.
 struct Reader {
     QString error;
 
     bool fail(const Path &path, QLatin1StringView what);
 
-    bool read(const QJsonValue &v, const Path &p, double &out);
-    bool read(const QJsonValue &v, const Path &p, qint64 &out);
-    bool read(const QJsonValue &v, const Path &p, QString &out);
-    bool read(const QJsonValue &v, const Path &p, QDateTime &out);
-    bool read(const QJsonValue &v, const Path &p, QUuid &out);
+    bool read(Value v, const Path &p, double &out);
+    bool read(Value v, const Path &p, qint64 &out);
+    bool read(Value v, const Path &p, QString &out);
+    bool read(Value v, const Path &p, QDateTime &out);
+    bool read(Value v, const Path &p, QUuid &out);
 
-    template<class T> bool read(const QJsonValue &v, const Path &p, QList<T> &out)
+    template<class T> bool read(Value v, const Path &p, QList<T> &out)
     {
-        if (!v.isArray()) return fail(p, QLatin1StringView("expected an array"));
-        const QJsonArray array = v.toArray();
+        simdjson::dom::array array;
+        if (v.get_array().get(array)) return fail(p, QLatin1StringView("expected an array"));
         out.clear();
-        out.reserve(array.size());
-        for (qsizetype i = 0; i < array.size(); ++i) {
-            T item{};
-            if (!read(array.at(i), p.at(i), item)) return false;
-            out.append(std::move(item));
+        out.reserve(qsizetype(array.size()));
+        qsizetype i = 0;
+        for (Value item : array) {
+            T decoded{};
+            if (!read(item, p.at(i++), decoded)) return false;
+            out.append(std::move(decoded));
         }
         return true;
     }
 
-    // Records: decoded by a free function readRecord(Reader&, const QJsonObject&, const Path&, T&).
+    // Records: decoded by a free function readRecord(Reader&, Object, const Path&, T&).
     template<class T>
-    requires requires(Reader &r, const QJsonObject &o, const Path &p, T &t) { readRecord(r, o, p, t); }
-    bool read(const QJsonValue &v, const Path &p, T &out)
+    requires requires(Reader &r, Object o, const Path &p, T &t) { readRecord(r, o, p, t); }
+    bool read(Value v, const Path &p, T &out)
     {
-        if (!v.isObject()) return fail(p, QLatin1StringView("expected an object"));
-        return readRecord(*this, v.toObject(), p, out);
+        Object o;
+        if (v.get_object().get(o)) return fail(p, QLatin1StringView("expected an object"));
+        return readRecord(*this, o, p, out);
     }
 
-    // A required member: missing or null fails.
-    template<class T> bool field(const QJsonObject &o, const Path &parent, QLatin1StringView key, T &out)
+    // A required member: missing or null fails. Of duplicate keys the first counts.
+    template<class T> bool field(Object o, const Path &parent, std::string_view key, T &out)
     {
         const Path p = parent.child(key);
-        const QJsonValue v = o.value(key);
-        if (v.isUndefined()) return fail(p, QLatin1StringView("required value missing"));
-        if (v.isNull()) return fail(p, QLatin1StringView("required value is null"));
+        Value v;
+        if (o.at_key(key).get(v)) return fail(p, QLatin1StringView("required value missing"));
+        if (v.is_null()) return fail(p, QLatin1StringView("required value is null"));
         return read(v, p, out);
     }
 
     // An optional member: missing or null is absent; present with the wrong kind fails.
-    template<class T>
-    bool field(const QJsonObject &o, const Path &parent, QLatin1StringView key, std::optional<T> &out)
+    template<class T> bool field(Object o, const Path &parent, std::string_view key, std::optional<T> &out)
     {
-        const QJsonValue v = o.value(key);
         out.reset();
-        if (v.isUndefined() || v.isNull()) return true;
+        Value v;
+        if (o.at_key(key).get(v) || v.is_null()) return true;
         T value{};
         if (!read(v, parent.child(key), value)) return false;
         out = std::move(value);
@@ -86,26 +93,39 @@ struct Reader {
     }
 };
 
-// Parses bytes with Qt's reader, turning its error into "<text> at offset N".
-std::optional<QJsonDocument> parseDocument(const QByteArray &bytes, QString &error);
+// A parsed document. The parser is borrowed from the calling thread and handed back, trimmed, when
+// the document goes, so values read from it must not outlive it.
+class Document
+{
+public:
+    Document();
+    ~Document();
+    Document(const Document &) = delete;
+    Document &operator=(const Document &) = delete;
+
+    // Parses strictly (RFC 8259, UTF-8, at most maxDepth levels). On failure gives nothing and sets
+    // the error: for a syntax error with its line and column, counted in characters.
+    std::optional<Value> parse(const QByteArray &bytes, QString &error);
+
+private:
+    simdjson::dom::parser *m_parser;
+};
 
 // Decodes a whole document into T, all or nothing.
 template<class T> std::variant<T, QString> decodeDocument(const QByteArray &bytes)
 {
+    Document document;
     QString error;
-    const auto doc = parseDocument(bytes, error);
-    if (!doc) return error;
-    const QJsonValue root = doc->isArray()    ? QJsonValue(doc->array())
-                            : doc->isObject() ? QJsonValue(doc->object())
-                                              : QJsonValue(QJsonValue::Undefined);
+    const auto root = document.parse(bytes, error);
+    if (!root) return error;
     Reader reader;
     T value{};
-    if (!reader.read(root, Path{}, value)) return reader.error;
+    if (!reader.read(*root, Path{}, value)) return reader.error;
     return value;
 }
 
-// Strict forms that Qt's own parsers accept too loosely.
-std::optional<QDateTime> parseTimestamp(QStringView text);
-std::optional<QUuid> parseUuid(QStringView text);
+// Strict forms of the text values that Qt's own parsers accept too loosely (ASCII).
+std::optional<QDateTime> parseTimestamp(std::string_view text);
+std::optional<QUuid> parseUuid(std::string_view text);
 
 } // namespace vantor::json

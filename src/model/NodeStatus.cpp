@@ -32,9 +32,4 @@ size_t qHash(NodeStatus status, size_t seed)
     return qHash(statusName(status), seed);
 }
 
-size_t qHash(const NodeRuntime &v, size_t seed)
-{
-    return hashFields(seed, v.node, v.metrics, v.status, v.errorMessage);
-}
-
 } // namespace vantor

@@ -1,8 +1,6 @@
 #pragma once
 
-#include "ServerNode.h"
-#include "Snapshot.h"
-
+#include <QHashFunctions>
 #include <QString>
 
 #include <optional>
@@ -14,18 +12,5 @@ enum class NodeStatus { online, warning, critical, offline };
 QString statusName(NodeStatus status);
 std::optional<NodeStatus> statusFromName(QStringView name);
 size_t qHash(NodeStatus status, size_t seed = 0);
-
-// One configured server bound to its latest reading, its health and the reason of its last failed poll.
-struct NodeRuntime {
-    ServerNode node;
-    MetricsSnapshot metrics = MetricsSnapshot::empty();
-    NodeStatus status = NodeStatus::offline;
-    std::optional<QString> errorMessage;
-
-    const QString &id() const { return node.id; }
-    bool operator==(const NodeRuntime &) const = default;
-};
-
-size_t qHash(const NodeRuntime &v, size_t seed = 0);
 
 } // namespace vantor

@@ -15,15 +15,15 @@ size_t qHash(const ServerNode &v, size_t seed)
     return hashFields(seed, v.id, v.name, v.address, v.token);
 }
 
-bool readRecord(json::Reader &r, const QJsonObject &o, const json::Path &p, ServerNode &n)
+bool readRecord(json::Reader &r, json::Object o, const json::Path &p, ServerNode &n)
 {
-    return r.field(o, p, "id"_L1, n.id) && r.field(o, p, "name"_L1, n.name) &&
-           r.field(o, p, "address"_L1, n.address) && r.field(o, p, "token"_L1, n.token);
+    return r.field(o, p, "id", n.id) && r.field(o, p, "name", n.name) &&
+           r.field(o, p, "address", n.address) && r.field(o, p, "token", n.token);
 }
 
-bool readRecord(json::Reader &r, const QJsonObject &o, const json::Path &p, NodeConfigFile &f)
+bool readRecord(json::Reader &r, json::Object o, const json::Path &p, NodeConfigFile &f)
 {
-    return r.field(o, p, "refresh_interval"_L1, f.refreshInterval) && r.field(o, p, "nodes"_L1, f.nodes);
+    return r.field(o, p, "refresh_interval", f.refreshInterval) && r.field(o, p, "nodes", f.nodes);
 }
 
 std::variant<NodeConfigFile, QString> decodeNodeConfigFile(const QByteArray &bytes)

@@ -3,80 +3,78 @@
 #include "JsonRead.h"
 #include "NodeStatus.h"
 
-#include <QJsonArray>
-
 namespace vantor {
 
 using namespace Qt::StringLiterals;
+using json::Object;
 using json::Path;
 using json::Reader;
 
-bool readRecord(Reader &r, const QJsonObject &o, const Path &p, ServerAlert &a)
+bool readRecord(Reader &r, Object o, const Path &p, ServerAlert &a)
 {
-    return r.field(o, p, "id"_L1, a.id) && r.field(o, p, "severity"_L1, a.severity) &&
-           r.field(o, p, "title"_L1, a.title) && r.field(o, p, "detail"_L1, a.detail) &&
-           r.field(o, p, "createdAt"_L1, a.createdAt);
+    return r.field(o, p, "id", a.id) && r.field(o, p, "severity", a.severity) &&
+           r.field(o, p, "title", a.title) && r.field(o, p, "detail", a.detail) &&
+           r.field(o, p, "createdAt", a.createdAt);
 }
 
-bool readRecord(Reader &r, const QJsonObject &o, const Path &p, HardwareCPU &c)
+bool readRecord(Reader &r, Object o, const Path &p, HardwareCPU &c)
 {
-    return r.field(o, p, "cores"_L1, c.cores) && r.field(o, p, "threads"_L1, c.threads) &&
-           r.field(o, p, "model"_L1, c.model) && r.field(o, p, "temperatureC"_L1, c.temperatureC);
+    return r.field(o, p, "cores", c.cores) && r.field(o, p, "threads", c.threads) &&
+           r.field(o, p, "model", c.model) && r.field(o, p, "temperatureC", c.temperatureC);
 }
 
-bool readRecord(Reader &r, const QJsonObject &o, const Path &p, HardwareMemory &m)
+bool readRecord(Reader &r, Object o, const Path &p, HardwareMemory &m)
 {
-    return r.field(o, p, "totalBytes"_L1, m.totalBytes) &&
-           r.field(o, p, "availableBytes"_L1, m.availableBytes) &&
-           r.field(o, p, "usedBytes"_L1, m.usedBytes) && r.field(o, p, "temperatureC"_L1, m.temperatureC);
+    return r.field(o, p, "totalBytes", m.totalBytes) && r.field(o, p, "availableBytes", m.availableBytes) &&
+           r.field(o, p, "usedBytes", m.usedBytes) && r.field(o, p, "temperatureC", m.temperatureC);
 }
 
-bool readRecord(Reader &r, const QJsonObject &o, const Path &p, HardwareDisk &d)
+bool readRecord(Reader &r, Object o, const Path &p, HardwareDisk &d)
 {
-    return r.field(o, p, "totalBytes"_L1, d.totalBytes) && r.field(o, p, "freeBytes"_L1, d.freeBytes) &&
-           r.field(o, p, "usedBytes"_L1, d.usedBytes) && r.field(o, p, "temperatureC"_L1, d.temperatureC);
+    return r.field(o, p, "totalBytes", d.totalBytes) && r.field(o, p, "freeBytes", d.freeBytes) &&
+           r.field(o, p, "usedBytes", d.usedBytes) && r.field(o, p, "temperatureC", d.temperatureC);
 }
 
-bool readRecord(Reader &r, const QJsonObject &o, const Path &p, HardwareStorage &s)
+bool readRecord(Reader &r, Object o, const Path &p, HardwareStorage &s)
 {
-    return r.field(o, p, "root"_L1, s.root);
+    return r.field(o, p, "root", s.root);
 }
 
-bool readRecord(Reader &r, const QJsonObject &o, const Path &p, HardwareSensor &s)
+bool readRecord(Reader &r, Object o, const Path &p, HardwareSensor &s)
 {
-    return r.field(o, p, "name"_L1, s.name) && r.field(o, p, "chip"_L1, s.chip) &&
-           r.field(o, p, "temperatureC"_L1, s.temperatureC);
+    return r.field(o, p, "name", s.name) && r.field(o, p, "chip", s.chip) &&
+           r.field(o, p, "temperatureC", s.temperatureC);
 }
 
-bool readRecord(Reader &r, const QJsonObject &o, const Path &p, HardwareSnapshot &h)
+bool readRecord(Reader &r, Object o, const Path &p, HardwareSnapshot &h)
 {
-    return r.field(o, p, "cpu"_L1, h.cpu) && r.field(o, p, "memory"_L1, h.memory) &&
-           r.field(o, p, "storage"_L1, h.storage) &&
-           r.field(o, p, "hottestTemperatureC"_L1, h.hottestTemperatureC) &&
-           r.field(o, p, "hottestSensor"_L1, h.hottestSensor);
+    return r.field(o, p, "cpu", h.cpu) && r.field(o, p, "memory", h.memory) &&
+           r.field(o, p, "storage", h.storage) &&
+           r.field(o, p, "hottestTemperatureC", h.hottestTemperatureC) &&
+           r.field(o, p, "hottestSensor", h.hottestSensor);
 }
 
-bool readRecord(Reader &r, const QJsonObject &o, const Path &p, NetworkAddress &a)
+bool readRecord(Reader &r, Object o, const Path &p, NetworkAddress &a)
 {
-    return r.field(o, p, "address"_L1, a.address) && r.field(o, p, "scope"_L1, a.scope) &&
-           r.field(o, p, "interface"_L1, a.interfaceName);
+    return r.field(o, p, "address", a.address) && r.field(o, p, "scope", a.scope) &&
+           r.field(o, p, "interface", a.interfaceName);
 }
 
-bool readRecord(Reader &r, const QJsonObject &o, const Path &p, NetworkSnapshot &n)
+bool readRecord(Reader &r, Object o, const Path &p, NetworkSnapshot &n)
 {
-    return r.field(o, p, "hostname"_L1, n.hostname) && r.field(o, p, "addresses"_L1, n.addresses) &&
-           r.field(o, p, "lan"_L1, n.lan) && r.field(o, p, "tailscale"_L1, n.tailscale);
+    return r.field(o, p, "hostname", n.hostname) && r.field(o, p, "addresses", n.addresses) &&
+           r.field(o, p, "lan", n.lan) && r.field(o, p, "tailscale", n.tailscale);
 }
 
-bool readRecord(Reader &r, const QJsonObject &o, const Path &p, MetricsSnapshot &m)
+bool readRecord(Reader &r, Object o, const Path &p, MetricsSnapshot &m)
 {
-    return r.field(o, p, "cpuUsage"_L1, m.cpuUsage) && r.field(o, p, "memoryUsage"_L1, m.memoryUsage) &&
-           r.field(o, p, "diskUsage"_L1, m.diskUsage) && r.field(o, p, "uptimeSeconds"_L1, m.uptimeSeconds) &&
-           r.field(o, p, "loadAverage"_L1, m.loadAverage) &&
-           r.field(o, p, "servicesRunning"_L1, m.servicesRunning) &&
-           r.field(o, p, "servicesTotal"_L1, m.servicesTotal) && r.field(o, p, "alerts"_L1, m.alerts) &&
-           r.field(o, p, "observedAt"_L1, m.observedAt) && r.field(o, p, "hardware"_L1, m.hardware) &&
-           r.field(o, p, "network"_L1, m.network) && r.field(o, p, "notices"_L1, m.notices);
+    return r.field(o, p, "cpuUsage", m.cpuUsage) && r.field(o, p, "memoryUsage", m.memoryUsage) &&
+           r.field(o, p, "diskUsage", m.diskUsage) && r.field(o, p, "uptimeSeconds", m.uptimeSeconds) &&
+           r.field(o, p, "loadAverage", m.loadAverage) &&
+           r.field(o, p, "servicesRunning", m.servicesRunning) &&
+           r.field(o, p, "servicesTotal", m.servicesTotal) && r.field(o, p, "alerts", m.alerts) &&
+           r.field(o, p, "observedAt", m.observedAt) && r.field(o, p, "hardware", m.hardware) &&
+           r.field(o, p, "network", m.network) && r.field(o, p, "notices", m.notices);
 }
 
 std::variant<MetricsSnapshot, QString> decodeSnapshot(const QByteArray &body)
@@ -109,124 +107,6 @@ ServerAlert makeAlert(QString severity, QString title, QString detail, QDateTime
 {
     return ServerAlert{QUuid::createUuid(), std::move(severity), std::move(title), std::move(detail),
                        std::move(createdAt)};
-}
-
-// Encoding, for tools that print a reading back in the reply format.
-
-namespace {
-
-QJsonValue toJson(double v)
-{
-    return v;
-}
-QJsonValue toJson(qint64 v)
-{
-    return v;
-}
-QJsonValue toJson(const QString &v)
-{
-    return v;
-}
-QJsonValue toJson(const QDateTime &v)
-{
-    return v.toUTC().toString(Qt::ISODateWithMs);
-}
-QJsonValue toJson(const QUuid &v)
-{
-    return v.toString(QUuid::WithoutBraces);
-}
-QJsonValue toJson(const ServerAlert &a);
-QJsonValue toJson(const HardwareCPU &c);
-QJsonValue toJson(const HardwareMemory &m);
-QJsonValue toJson(const HardwareDisk &d);
-QJsonValue toJson(const HardwareStorage &s);
-QJsonValue toJson(const HardwareSensor &s);
-QJsonValue toJson(const HardwareSnapshot &h);
-QJsonValue toJson(const NetworkAddress &a);
-QJsonValue toJson(const NetworkSnapshot &n);
-
-template<class T> QJsonValue toJson(const QList<T> &list)
-{
-    QJsonArray array;
-    for (const T &item : list)
-        array.append(toJson(item));
-    return array;
-}
-
-// Builds one object; absent optionals leave their key out.
-struct Obj {
-    QJsonObject o;
-    template<class T> Obj &operator()(QLatin1StringView key, const T &v)
-    {
-        o.insert(key, toJson(v));
-        return *this;
-    }
-    template<class T> Obj &operator()(QLatin1StringView key, const std::optional<T> &v)
-    {
-        if (v) o.insert(key, toJson(*v));
-        return *this;
-    }
-};
-
-QJsonValue toJson(const ServerAlert &a)
-{
-    return Obj()("id"_L1, a.id)("severity"_L1, a.severity)("title"_L1, a.title)("detail"_L1, a.detail)(
-               "createdAt"_L1, a.createdAt)
-        .o;
-}
-QJsonValue toJson(const HardwareCPU &c)
-{
-    return Obj()("cores"_L1, c.cores)("threads"_L1, c.threads)("model"_L1, c.model)("temperatureC"_L1,
-                                                                                    c.temperatureC)
-        .o;
-}
-QJsonValue toJson(const HardwareMemory &m)
-{
-    return Obj()("totalBytes"_L1, m.totalBytes)("availableBytes"_L1, m.availableBytes)(
-               "usedBytes"_L1, m.usedBytes)("temperatureC"_L1, m.temperatureC)
-        .o;
-}
-QJsonValue toJson(const HardwareDisk &d)
-{
-    return Obj()("totalBytes"_L1, d.totalBytes)("freeBytes"_L1, d.freeBytes)("usedBytes"_L1, d.usedBytes)(
-               "temperatureC"_L1, d.temperatureC)
-        .o;
-}
-QJsonValue toJson(const HardwareStorage &s)
-{
-    return Obj()("root"_L1, s.root).o;
-}
-QJsonValue toJson(const HardwareSensor &s)
-{
-    return Obj()("name"_L1, s.name)("chip"_L1, s.chip)("temperatureC"_L1, s.temperatureC).o;
-}
-QJsonValue toJson(const HardwareSnapshot &h)
-{
-    return Obj()("cpu"_L1, h.cpu)("memory"_L1, h.memory)("storage"_L1, h.storage)(
-               "hottestTemperatureC"_L1, h.hottestTemperatureC)("hottestSensor"_L1, h.hottestSensor)
-        .o;
-}
-QJsonValue toJson(const NetworkAddress &a)
-{
-    return Obj()("address"_L1, a.address)("scope"_L1, a.scope)("interface"_L1, a.interfaceName).o;
-}
-QJsonValue toJson(const NetworkSnapshot &n)
-{
-    return Obj()("hostname"_L1, n.hostname)("addresses"_L1, n.addresses)("lan"_L1, n.lan)("tailscale"_L1,
-                                                                                          n.tailscale)
-        .o;
-}
-
-} // namespace
-
-QJsonObject encodeSnapshot(const MetricsSnapshot &m)
-{
-    return Obj()("cpuUsage"_L1, m.cpuUsage)("memoryUsage"_L1, m.memoryUsage)("diskUsage"_L1, m.diskUsage)(
-               "uptimeSeconds"_L1, m.uptimeSeconds)("loadAverage"_L1, m.loadAverage)("servicesRunning"_L1,
-                                                                                     m.servicesRunning)(
-               "servicesTotal"_L1, m.servicesTotal)("alerts"_L1, m.alerts)("observedAt"_L1, m.observedAt)(
-               "hardware"_L1, m.hardware)("network"_L1, m.network)("notices"_L1, m.notices)
-        .o;
 }
 
 // Hashing over every field, in declaration order.

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "Hashing.h"
+#include "NodeStatus.h"
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QUuid>
@@ -13,8 +13,6 @@
 #include <variant>
 
 namespace vantor {
-
-enum class NodeStatus;
 
 struct ServerAlert {
     QUuid id;
@@ -122,10 +120,6 @@ ServerAlert makeAlert(QString severity, QString title, QString detail, QDateTime
 
 // Decodes one agent reply body, all or nothing. On failure the text names what failed and where.
 std::variant<MetricsSnapshot, QString> decodeSnapshot(const QByteArray &body);
-
-// Re-encodes a reading under the reply format's own keys; absent values are left out,
-// timestamps are written in UTC with a Z.
-QJsonObject encodeSnapshot(const MetricsSnapshot &snapshot);
 
 size_t qHash(const ServerAlert &v, size_t seed = 0);
 size_t qHash(const HardwareCPU &v, size_t seed = 0);

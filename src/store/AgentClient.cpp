@@ -236,7 +236,9 @@ std::optional<FetchResult> AgentFetch::refusal()
     // to receive the reply; a refused status wins over the error the client derives from it.
     if (m_reply->error() != QNetworkReply::NoError && (!status.isValid() || isSuccess(status)))
         return FetchResult{m_node.id, std::nullopt, m_reply->errorString()};
-    if (!isSuccess(status)) return FetchResult{m_node.id, std::nullopt, fetchMessages::badResponse()};
+    if (!isSuccess(status))
+        return FetchResult{m_node.id, std::nullopt, fetchMessages::badResponse(),
+                           status.isValid() ? std::optional(status.toInt()) : std::nullopt};
 
     m_body += m_reply->readAll();
     if (m_body.size() > m_limits.maxBodyBytes)

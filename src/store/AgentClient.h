@@ -25,6 +25,7 @@ struct FetchResult {
     QString nodeId;
     std::optional<MetricsSnapshot> reading;
     std::optional<QString> message;
+    std::optional<int> httpStatus; // the final reply's status, when a failed poll got that far
 };
 
 // The HTTP client every poll goes through, made on first use and owned by the application object.

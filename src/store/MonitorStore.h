@@ -2,7 +2,7 @@
 
 #include "AgentClient.h"
 #include "NodeFiles.h"
-#include "model/NodeStatus.h"
+#include "model/NodeRuntime.h"
 
 #include <QDateTime>
 #include <QList>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Format.h"
-#include "model/NodeStatus.h"
+#include "model/NodeRuntime.h"
 
 #include <QAbstractListModel>
 #include <QList>

@@ -2,7 +2,7 @@
 
 #include "CardFrame.h"
 #include "Style.h"
-#include "model/NodeStatus.h"
+#include "model/NodeRuntime.h"
 
 class QLabel;
 

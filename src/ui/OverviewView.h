@@ -1,7 +1,7 @@
 #pragma once
 
 #include "SummaryCard.h"
-#include "model/NodeStatus.h"
+#include "model/NodeRuntime.h"
 
 #include <QDateTime>
 #include <QList>

@@ -1,5 +1,7 @@
 #include "StoreFixture.h"
 
+#include "model/SnapshotEncoder.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "Config.h"
+
+#include <string>
+
+namespace vantor::agent {
+
+// Empty when the certificate chain and the key are PEM that GnuTLS accepts and belong together;
+// otherwise GnuTLS's reason, which never quotes the files.
+std::string checkTlsPair(const TlsPair &pair);
+
+} // namespace vantor::agent
