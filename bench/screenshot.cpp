@@ -1,6 +1,7 @@
 // Renders the console window in demo mode and writes PNG files: overview.png, node-detail.png,
-// settings.png, and long-names.png and long-names-detail.png (nine nodes with long names at the
-// smallest window size) in the folder given as the only argument. Meant for the offscreen
+// settings.png, long-names.png and long-names-detail.png (nine nodes with long names at the
+// smallest window size), and overview-dark.png and node-detail-dark.png (the dark scheme) in the
+// folder given as the only argument. Meant for the offscreen
 // platform, with the node files of a temporary data folder (scripts/screenshot prepares both).
 
 #include "app/ContentView.h"
@@ -118,5 +119,16 @@ int main(int argc, char *argv[])
     window.select(many.at(1).id);
     settle();
     ok = save(window.grab(), out, u"long-names-detail.png"_s) && ok;
+
+    // The same window switched live to the dark scheme, as when the desktop changes its preference.
+    store->apply(nodes, true);
+    window.resize(1180, 760);
+    window.select(std::nullopt);
+    ui::Appearance::instance()->setScheme(ui::ColorScheme::Dark);
+    settle();
+    ok = save(window.grab(), out, u"overview-dark.png"_s) && ok;
+    window.select(nodes.value(2).id);
+    settle();
+    ok = save(window.grab(), out, u"node-detail-dark.png"_s) && ok;
     return ok ? 0 : 1;
 }

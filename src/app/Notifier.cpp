@@ -130,9 +130,9 @@ void Notifier::send(const NodeRuntime &record, NodeState &state, bool recovery)
     QString summary, body;
     if (recovery) {
         summary = name + u" · 已恢复"_s;
-        body = u"当前状态："_s + ui::statusLabel(status);
+        body = u"当前状态："_s + ui::statusLook(status).label;
     } else {
-        summary = name + u" · "_s + ui::statusLabel(status);
+        summary = name + u" · "_s + ui::statusLook(status).label;
         body = status == NodeStatus::critical ? newestCriticalTitle(record.metrics)
                                               : record.errorMessage.value_or(fetchMessages::noConnection());
     }

@@ -1,3 +1,4 @@
+#include "ColorSchemeWatcher.h"
 #include "ContentView.h"
 #include "Notifier.h"
 #include "ui/Style.h"
@@ -63,6 +64,11 @@ public:
         QApplication app(argc, argv);
         app.setApplicationName(u"Vantor"_s);
         app.setDesktopFileName(u"vantor"_s);
+        // The scheme is known before anything is drawn, so the window never opens in the wrong one.
+        ColorSchemeWatcher scheme(QDBusConnection::sessionBus(), qEnvironmentVariable("VANTOR_COLOR_SCHEME"));
+        ui::Appearance::instance()->setScheme(scheme.scheme());
+        QObject::connect(&scheme, &ColorSchemeWatcher::schemeChanged, ui::Appearance::instance(),
+                         &ui::Appearance::setScheme);
         ui::applyLook(app);
 
         ContentView window;
