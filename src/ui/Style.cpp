@@ -97,7 +97,7 @@ constexpr Shades shades[] = {
     {ColorRole::WindowBackground, 0xfffbfbfd, 0xff1e1e20},
     {ColorRole::CardBackground, 0xfff0f0f4, 0xff2c2c2e},
     {ColorRole::SidebarBackground, 0xfff4f4f7, 0xff252527},
-    {ColorRole::EditorBackground, 0xffffffff, 0xff1a1a1c},
+    {ColorRole::EditorBackground, 0xffffffff, 0xff2c2c2e},
     {ColorRole::Accent, 0xff0066d6, 0xff0a64d8},
     {ColorRole::Selection, 0x1f007aff, 0x380a84ff},
     {ColorRole::FocusRing, 0x99007aff, 0x990a84ff},
