@@ -128,6 +128,9 @@ void AgentFetch::send(const QUrl &url)
     set(CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
     set(CURLOPT_PROXY, ""); // no proxy from the environment: the console reads none of it
     set(CURLOPT_NOSIGNAL, 1L);
+    // A poll ended during a slow name lookup leaves the lookup's thread to finish on its own instead
+    // of waiting for it on the event loop.
+    set(CURLOPT_QUICK_EXIT, 1L);
     // One connection per poll: a socket then belongs to one transfer, which the stall check relies on.
     set(CURLOPT_FORBID_REUSE, 1L);
     set(CURLOPT_FRESH_CONNECT, 1L);
