@@ -204,10 +204,7 @@ private Q_SLOTS:
                      .hasMatch(),
                  qPrintable(updated->text()));
         // Three nodes with one warning each: none counts as online.
-        QStringList values;
-        for (int i = 0; i < 3; ++i)
-            values << view.findChild<SummaryCard *>(u"tile"_s + QString::number(i))->tile().value;
-        QCOMPARE(values, (QStringList{u"0/3"_s, u"3"_s, u"37%"_s}));
+        QCOMPARE(view.findChild<SummaryCard *>(u"tile0"_s)->tile().value, u"0/3"_s);
         QCOMPARE(view.findChild<AlertList *>()->model()->rowCount(), 3);
     }
 

@@ -16,7 +16,6 @@
 #include <fstream>
 #include <optional>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,8 +32,7 @@ public:
             argv.push_back(a.data());
         argv.push_back(nullptr);
         const int fd = open(m_log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
-        m_pid = fork();
-        if (m_pid == 0) {
+        if ((m_pid = fork()) == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlives the test
             dup2(fd, 1);
             dup2(fd, 2);
@@ -43,8 +41,8 @@ public:
         }
         close(fd);
         const std::regex listening(R"(listening on \S+ port (\d+))");
+        std::smatch m;
         for (int i = 0; i < 200 && m_port == 0 && running(); ++i) {
-            std::smatch m;
             const std::string text = output();
             if (std::regex_search(text, m, listening))
                 m_port = std::stoi(m[1]);
@@ -54,10 +52,9 @@ public:
     }
     ~AgentProcess()
     {
-        if (running()) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
+        if (!running()) return;
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
     }
     AgentProcess(const AgentProcess &) = delete;
 
@@ -70,16 +67,15 @@ public:
     }
     bool running()
     {
-        if (m_status) return false;
         int status = 0;
-        if (waitpid(m_pid, &status, WNOHANG) == m_pid) m_status = status;
+        if (!m_status && waitpid(m_pid, &status, WNOHANG) == m_pid) m_status = status;
         return !m_status;
     }
     // The exit status once the agent has ended within `limit`, or nothing; -signal when killed.
     std::optional<int> waitForExit(std::chrono::milliseconds limit)
     {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (running() && std::chrono::steady_clock::now() < end)
+        for (const auto end = std::chrono::steady_clock::now() + limit;
+             running() && std::chrono::steady_clock::now() < end;)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (!m_status) return std::nullopt;
         return WIFEXITED(*m_status) ? WEXITSTATUS(*m_status) : -WTERMSIG(*m_status);
@@ -89,7 +85,7 @@ public:
     {
         std::ifstream in("/proc/" + std::to_string(m_pid) + "/status");
         for (std::string line; std::getline(in, line);)
-            if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+            if (line.starts_with(field + ":")) return std::stol(line.substr(field.size() + 1));
         return -1;
     }
 
@@ -102,8 +98,7 @@ private:
 
 struct Fetched {
     long status = 0; // 0 when no reply came
-    std::string body;
-    std::string contentType;
+    std::string body, contentType;
     std::string error; // libcurl's message when no reply came
 };
 
@@ -139,9 +134,9 @@ inline Fetched fetch(const std::string &url, const FetchOptions &options = {})
             static_cast<std::string *>(into)->append(data, size * count);
             return size * count;
         });
+    char *type = nullptr;
     if (curl_easy_perform(curl) == CURLE_OK) {
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &result.status);
-        char *type = nullptr;
         curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type);
         result.contentType = type ? type : "";
     } else {

@@ -55,22 +55,31 @@ class TestAgentHttp : public QObject
         reply->deleteLater();
         return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
     }
+    MetricsSnapshot poll()
+    {
+        const auto [status, body] = request("GET", u"/metrics"_s, "t0ken");
+        const auto decoded = vantor::decodeSnapshot(body);
+        if (status != 200 || !std::holds_alternative<MetricsSnapshot>(decoded))
+            qFatal("no reading: %d", status);
+        return std::get<MetricsSnapshot>(decoded);
+    }
 
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        writeFile(u"proc/stat"_s, "cpu 300 0 100 600 0 0 0 0 0 0\n");
-        writeFile(u"proc/meminfo"_s, "MemTotal: 4000 kB\nMemFree: 100 kB\nMemAvailable: 1000 kB\n");
-        writeFile(u"proc/uptime"_s, "86400.25 1000.00\n");
-        writeFile(u"proc/loadavg"_s, "0.75 0.5 0.25 1/99 7\n");
-        writeFile(u"proc/cpuinfo"_s,
-                  "processor : 0\nmodel name : Fixture CPU\nphysical id : 0\ncore id : 0\n"
-                  "processor : 1\nmodel name : Fixture CPU\nphysical id : 0\ncore id : 0\n");
-        writeFile(u"proc/sys/kernel/hostname"_s, "fixture-host\n");
-        writeFile(u"sys/class/hwmon/hwmon0/name"_s, "coretemp\n");
-        writeFile(u"sys/class/hwmon/hwmon0/temp1_input"_s, "55000\n");
-        writeFile(u"sys/class/hwmon/hwmon0/temp1_label"_s, "Package id 0\n");
+        const std::pair<QString, QByteArray> files[] = {
+            {u"proc/stat"_s, "cpu 300 0 100 600 0 0 0 0 0 0\n"},
+            {u"proc/meminfo"_s, "MemTotal: 4000 kB\nMemFree: 100 kB\nMemAvailable: 1000 kB\n"},
+            {u"proc/uptime"_s, "86400.25 1000.00\n"},
+            {u"proc/loadavg"_s, "0.75 0.5 0.25 1/99 7\n"},
+            {u"proc/cpuinfo"_s, "processor : 0\nmodel name : Fixture CPU\nphysical id : 0\ncore id : 0\n"
+                                "processor : 1\nmodel name : Fixture CPU\nphysical id : 0\ncore id : 0\n"},
+            {u"proc/sys/kernel/hostname"_s, "fixture-host\n"},
+            {u"sys/class/hwmon/hwmon0/name"_s, "coretemp\n"},
+            {u"sys/class/hwmon/hwmon0/temp1_input"_s, "55000\n"}};
+        for (const auto &[path, text] : files)
+            writeFile(path, text);
         writeFile(u"bin/systemctl"_s,
                   "#!/bin/sh\nshift 2\nfor u; do [ $u = web.service ] && echo active || echo failed; done\n",
                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -103,17 +112,15 @@ private Q_SLOTS:
         QCOMPARE(m_agent.exitCode(), 0);
     }
 
+    // The request rules themselves are checked in-process; these go through the real HTTP server.
     void statuses_data()
     {
         QTest::addColumn<QByteArray>("method");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("token");
         QTest::addColumn<int>("status");
-        QTest::newRow("right token") << "GET"_ba << u"/metrics"_s << "t0ken"_ba << 200;
         QTest::newRow("query string") << "GET"_ba << u"/metrics?x=1"_s << "t0ken"_ba << 200;
         QTest::newRow("no token") << "GET"_ba << u"/metrics"_s << QByteArray() << 401;
-        QTest::newRow("wrong token") << "GET"_ba << u"/metrics"_s << "t0kem"_ba << 401;
-        QTest::newRow("other path") << "GET"_ba << u"/"_s << "t0ken"_ba << 404;
         QTest::newRow("other path, no token") << "GET"_ba << u"/metrics.json"_s << QByteArray() << 404;
         QTest::newRow("post") << "POST"_ba << u"/metrics"_s << "t0ken"_ba << 405;
     }
@@ -125,43 +132,30 @@ private Q_SLOTS:
         QFETCH(int, status);
         const auto [got, body] = request(method, path, token);
         QCOMPARE(got, status);
-        if (status != 200) QVERIFY(!body.contains("cpuUsage"));
+        QCOMPARE(body.contains("cpuUsage"), status == 200);
     }
 
+    // The agent's figures arrive through the console's own decoder; an alert keeps its identity.
     void replyDecodesIntoACompleteReading()
     {
-        const auto [status, body] = request("GET", u"/metrics"_s, "t0ken");
-        QCOMPARE(status, 200);
-        const auto decoded = vantor::decodeSnapshot(body);
-        if (const auto *error = std::get_if<QString>(&decoded)) QFAIL(qPrintable(*error));
-        const auto &m = std::get<MetricsSnapshot>(decoded);
+        const MetricsSnapshot m = poll();
         QCOMPARE(m.cpuUsage, 40.0); // since boot: 400 busy of 1000 ticks
         QCOMPARE(m.memoryUsage, 75.0);
         QVERIFY(m.diskUsage > 0 && m.diskUsage <= 100);
         QCOMPARE(m.uptimeSeconds, 86400.25);
-        QCOMPARE(m.loadAverage, 0.75);
-        QCOMPARE(m.servicesRunning, 1);
-        QCOMPARE(m.servicesTotal, 2);
+        QCOMPARE((QList<qint64>{m.servicesRunning, m.servicesTotal}), (QList<qint64>{1, 2}));
         QVERIFY(qAbs(m.observedAt.secsTo(QDateTime::currentDateTimeUtc())) < 60);
         QCOMPARE(m.alerts.size(), 1);
-        QCOMPARE(m.alerts[0].severity, u"critical"_s);
         QCOMPARE(m.alerts[0].title, u"服务未运行：db.service"_s);
-        QVERIFY(m.hardware && m.network);
+        QVERIFY(m.hardware && m.network && m.network->addresses && m.hardware->storage->root);
         QCOMPARE(m.hardware->cpu->model, u"Fixture CPU"_s);
-        QCOMPARE(m.hardware->cpu->threads, 2);
-        QCOMPARE(m.hardware->cpu->cores, 1);
+        QCOMPARE((QList<qint64>{m.hardware->cpu->threads.value_or(0), m.hardware->cpu->cores.value_or(0)}),
+                 (QList<qint64>{2, 1}));
         QCOMPARE(m.hardware->cpu->temperatureC, 55.0);
-        QCOMPARE(m.hardware->memory->usedBytes, 3000 * 1024.0);
-        QVERIFY(m.hardware->storage->root->totalBytes > 0);
-        QCOMPARE(m.hardware->hottestSensor->name, u"Package id 0"_s);
         QCOMPARE(m.network->hostname, u"fixture-host"_s);
-        QVERIFY(m.network->addresses && m.network->lan && m.network->tailscale);
 
-        // The alert is the same alert on the next poll.
         QTest::qWait(1100);
-        const auto again = vantor::decodeSnapshot(request("GET", u"/metrics"_s, "t0ken").second);
-        QVERIFY(std::holds_alternative<MetricsSnapshot>(again));
-        const auto &next = std::get<MetricsSnapshot>(again).alerts;
+        const auto next = poll().alerts;
         QCOMPARE(next.size(), 1);
         QCOMPARE(next[0].id, m.alerts[0].id);
         QCOMPARE(next[0].createdAt, m.alerts[0].createdAt);
@@ -177,8 +171,7 @@ private Q_SLOTS:
         QVERIFY(agent.waitForFinished(10000));
         QCOMPARE(agent.exitCode(), 0);
         const QByteArray output = agent.readAllStandardError() + agent.readAllStandardOutput();
-        QVERIFY2(output.contains("chmod 600"), output.constData());
-        QVERIFY(!output.contains("do-not-print-me"));
+        QVERIFY2(output.contains("chmod 600") && !output.contains("do-not-print-me"), output.constData());
     }
 };
 

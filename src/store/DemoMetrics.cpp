@@ -25,18 +25,25 @@ MetricsSnapshot demoMetrics(qint64 position, qint64 tick, const QDateTime &now)
     m.servicesTotal = 6;
     m.observedAt = now;
 
-    // Both figures are positive here, so truncation is the whole-number part without a sign.
-    if (m.diskUsage >= 90) {
-        m.alerts.append(makeAlert(u"warning"_s, u"磁盘空间偏高"_s,
-                                  u"根分区使用率已达到 "_s + QString::number(qint64(m.diskUsage)) + u"%"_s,
-                                  now));
-    }
-    if (m.cpuUsage >= 75) {
-        m.alerts.append(makeAlert(u"critical"_s, u"CPU 使用率过高"_s,
-                                  u"过去采样周期平均 "_s + QString::number(qint64(m.cpuUsage)) + u"%"_s,
-                                  now));
-    }
+    m.alerts = demoAlerts(m, now);
     return m;
+}
+
+QList<ServerAlert> demoAlerts(const MetricsSnapshot &figures, const QDateTime &now)
+{
+    // Both figures are positive here, so truncation is the whole-number part without a sign.
+    QList<ServerAlert> alerts;
+    if (figures.diskUsage >= 90) {
+        alerts.append(
+            makeAlert(u"warning"_s, u"磁盘空间偏高"_s,
+                      u"根分区使用率已达到 "_s + QString::number(qint64(figures.diskUsage)) + u"%"_s, now));
+    }
+    if (figures.cpuUsage >= 75) {
+        alerts.append(makeAlert(u"critical"_s, u"CPU 使用率过高"_s,
+                                u"过去采样周期平均 "_s + QString::number(qint64(figures.cpuUsage)) + u"%"_s,
+                                now));
+    }
+    return alerts;
 }
 
 } // namespace vantor

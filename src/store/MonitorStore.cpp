@@ -104,16 +104,10 @@ void MonitorStore::scheduleTimer()
     m_timer = new QTimer(this);
     m_timer->setTimerType(Qt::PreciseTimer); // the period restarts exactly at every call
     m_timer->setInterval(std::chrono::milliseconds(qint64(refreshInterval() * 1000)));
-    // The firing only posts the refresh, so it never runs inside the timer's own emission; the
-    // guard makes a post that outlives the store do nothing.
-    connect(m_timer, &QTimer::timeout, this, [self = QPointer<MonitorStore>(this)] {
-        QMetaObject::invokeMethod(
-            self,
-            [self] {
-                if (self) self->refresh();
-            },
-            Qt::QueuedConnection);
-    });
+    // The firing only posts the refresh, so it never runs inside the timer's own emission. The post
+    // goes to the store, so Qt drops it if the store is released first.
+    connect(m_timer, &QTimer::timeout, this,
+            [this] { QMetaObject::invokeMethod(this, &MonitorStore::refresh, Qt::QueuedConnection); });
     m_timer->start();
 }
 

@@ -72,7 +72,10 @@ void FakeAgent::onReadable(QTcpSocket *socket)
 
 void FakeAgent::respond(QTcpSocket *socket, const Script &script)
 {
-    if (script.behaviour == Behaviour::Raw) return stream(socket, script.body, script.streamLength, false);
+    if (script.behaviour == Behaviour::Raw) {
+        socket->write(script.head);
+        return stream(socket, script.body, script.streamLength, false);
+    }
     const bool streamed = script.behaviour == Behaviour::Stream;
     const qint64 length = streamed ? script.streamLength : script.body.size();
     // Qt ignores the reason phrase, so one does for every status.
@@ -86,7 +89,8 @@ void FakeAgent::respond(QTcpSocket *socket, const Script &script)
         head += key + ": " + value + "\r\n";
     head += "\r\n";
     const bool midHead = script.behaviour == Behaviour::CloseMidHead;
-    socket->write(midHead ? head.first(head.size() / 2) : head);
+    const bool trickleAll = script.behaviour == Behaviour::TrickleAll;
+    if (!trickleAll) socket->write(midHead ? head.first(head.size() / 2) : head);
 
     switch (script.behaviour) {
     case Behaviour::Answer:
@@ -98,10 +102,12 @@ void FakeAgent::respond(QTcpSocket *socket, const Script &script)
         [[fallthrough]];
     case Behaviour::CloseMidHead:
         return socket->disconnectFromHost();
-    case Behaviour::Trickle: {
+    case Behaviour::Trickle:
+    case Behaviour::TrickleAll: {
         auto *timer = new QTimer(socket);
         auto sent = std::make_shared<qsizetype>(0);
-        connect(timer, &QTimer::timeout, socket, [socket, timer, sent, body = script.body] {
+        const QByteArray body = trickleAll ? head + script.body : script.body;
+        connect(timer, &QTimer::timeout, socket, [socket, timer, sent, body] {
             if (*sent < body.size()) return void(socket->write(body.mid((*sent)++, 1)));
             timer->stop();
             socket->disconnectFromHost();

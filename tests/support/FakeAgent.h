@@ -33,10 +33,11 @@ public:
         Answer,        // status, headers and body after the delay
         Silent,        // accept and read, never answer
         Trickle,       // status and headers, then the body one byte per trickleIntervalMs
+        TrickleAll,    // status line, headers and body, all one byte per trickleIntervalMs
         CloseMidReply, // status, headers and half the body, then close
         Stream,        // status, headers, then the body repeated up to streamLength bytes (< 0: forever)
         CloseMidHead,  // the first half of the status line and headers, then close
-        Raw,           // like Stream, but with no status line or headers
+        Raw,           // head as given, then the body repeated like Stream: no status line or headers of ours
         NeverRead,     // accept the connection and neither read nor answer
     };
     struct Script {
@@ -49,6 +50,7 @@ public:
         bool sendLength = true;   // without Content-Length the body ends when the connection closes
         qint64 streamLength = -1; // Stream and Raw; produced lazily, never held in memory whole
         bool chunked = false;     // Stream only: chunked transfer coding instead of Content-Length
+        QByteArray head;          // Raw only: sent once before the repeated body
     };
 
     explicit FakeAgent(QObject *parent = nullptr);

@@ -8,6 +8,10 @@
 #include <QJsonDocument>
 #include <QTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 namespace vantor::test {
 
 using namespace Qt::StringLiterals;
@@ -37,6 +41,23 @@ MetricsSnapshot sampleReading(double cpu, const QStringList &severities)
 QByteArray replyBody(const MetricsSnapshot &reading)
 {
     return QJsonDocument(encodeSnapshot(reading)).toJson(QJsonDocument::Compact);
+}
+
+quint16 refusingPort()
+{
+    static const quint16 port = [] {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        // Deliberately never closed: the port must stay taken until the process ends.
+        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
+            ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+            return quint16(0);
+        return ntohs(address.sin_port);
+    }();
+    return port;
 }
 
 bool waitIdle(const MonitorStore &store, int timeoutMs)

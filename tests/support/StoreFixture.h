@@ -26,6 +26,10 @@ private:
 MetricsSnapshot sampleReading(double cpu, const QStringList &severities = {});
 QByteArray replyBody(const MetricsSnapshot &reading);
 
+// A loopback port that is bound but never listens, held for the rest of the process: a connection to
+// it is refused, and no other socket (a fake agent of the same test, say) can take it meanwhile.
+quint16 refusingPort();
+
 // Spins the event loop until the store's cycle has ended; false if it did not within the time.
 bool waitIdle(const MonitorStore &store, int timeoutMs = 5000);
 
