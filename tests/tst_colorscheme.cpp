@@ -115,16 +115,13 @@ private Q_SLOTS:
         QTest::addColumn<ColorScheme>("afterChange");
         const auto light = ColorScheme::Light, dark = ColorScheme::Dark;
         QTest::newRow("dark, then light") << 1 << true << QString() << dark << 2 << light;
-        QTest::newRow("light, then dark") << 2 << true << QString() << light << 1 << dark;
         QTest::newRow("no preference is light, then dark") << 0 << true << QString() << light << 1 << dark;
-        QTest::newRow("dark, then no preference") << 1 << true << QString() << dark << 0 << light;
         QTest::newRow("a portal with Read only") << 1 << false << QString() << dark << 2 << light;
         QTest::newRow("user's dark over a light desktop") << 2 << true << u"dark"_s << dark << 2 << dark;
         QTest::newRow("user's light over a dark desktop") << 1 << true << u" Light "_s << light << 1 << light;
         QTest::newRow("unknown user choice follows the desktop")
             << 1 << true << u"blue"_s << dark << 2 << light;
         QTest::newRow("no portal") << -1 << true << QString() << light << -1 << light;
-        QTest::newRow("no portal, user's dark") << -1 << true << u"dark"_s << dark << -1 << dark;
     }
     void scheme()
     {
