@@ -5,6 +5,7 @@
 // usage: bench_hostile
 // Lines starting with "BENCH " are for scripts/bench: BENCH <key> <value> <unit>.
 
+#include "PeakMemory.h"
 #include "Replies.h"
 #include "model/Snapshot.h"
 
@@ -20,26 +21,6 @@ using namespace vantor;
 using namespace vantor::bench;
 
 namespace {
-
-// A kB field of /proc/self/status, e.g. "VmHWM:".
-qint64 statusKb(const char *field)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qsizetype(std::strlen(field))).trimmed().split(' ')[0].toLongLong();
-    return -1;
-}
-
-// Sets the peak resident size back to the current one.
-void resetPeak()
-{
-    if (FILE *f = std::fopen("/proc/self/clear_refs", "w")) {
-        std::fputs("5", f);
-        std::fclose(f);
-    }
-}
 
 struct Case {
     const char *key;

@@ -4,6 +4,7 @@
 //
 // usage: bench_json_candidates
 
+#include "PeakMemory.h"
 #include "Replies.h"
 
 #include <QElapsedTimer>
@@ -120,25 +121,6 @@ bool qtParse(const QByteArray &body)
     QJsonParseError error;
     QJsonDocument::fromJson(body, &error);
     return error.error == QJsonParseError::NoError;
-}
-
-qint64 statusKb(const char *field)
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(qsizetype(std::strlen(field))).trimmed().split(' ')[0].toLongLong();
-    return -1;
-}
-
-void resetPeak()
-{
-    // Sets the peak resident size back to the current one.
-    if (FILE *f = std::fopen("/proc/self/clear_refs", "w")) {
-        std::fputs("5", f);
-        std::fclose(f);
-    }
 }
 
 double rate(const QByteArray &body, const std::function<bool()> &work)
