@@ -36,7 +36,6 @@ private Q_SLOTS:
         QTest::addColumn<double>("value");
         QTest::addColumn<QString>("text");
         QTest::addColumn<double>("fraction");
-        QTest::newRow("79.9") << 79.9 << u"79%"_s << 0.799;
         QTest::newRow("99.99") << 99.99 << u"99%"_s << 0.9999;
         QTest::newRow("-0.4") << -0.4 << u"0%"_s << 0.0;
         QTest::newRow("120") << 120.0 << u"120%"_s << 1.0;

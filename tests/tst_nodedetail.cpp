@@ -44,7 +44,10 @@ private:
     }
 
 private Q_SLOTS:
-    void neverAnswered()
+    // The page of a node that never answered; then a refresh rewrites the same widgets: figures,
+    // tints, status and alerts follow, nothing is rebuilt. The tint of each tile is fixed, whatever
+    // the figure.
+    void neverAnsweredThenUpdated()
     {
         show(MetricsSnapshot::empty(), NodeStatus::offline);
         QCOMPARE(part<ElidedLabel>("name")->fullText(), u"北京-01"_s);
@@ -53,13 +56,7 @@ private Q_SLOTS:
         QCOMPARE(shown(), (QStringList{u"0%"_s, u"0"_s, u"0%"_s, u"0"_s, u"0%"_s, u"0"_s, u"0.00"_s, u"0h"_s,
                                        u"0/0"_s, u"离线"_s}));
         QVERIFY(part<AlertList>("alerts")->showsEmptyState());
-    }
 
-    // A refresh rewrites the same widgets: figures, tints, status and alerts follow, nothing is
-    // rebuilt. The tint of each tile is fixed, whatever the figure.
-    void updatesInPlace()
-    {
-        show(MetricsSnapshot::empty(), NodeStatus::offline);
         const DetailMetric *cpu = part<DetailMetric>("cpu");
         MetricsSnapshot m;
         m.cpuUsage = 42.9;

@@ -152,24 +152,20 @@ private Q_SLOTS:
     {
         QFETCH(NodeStatus, status);
         QFETCH(ColorRole, hue);
-        NodeRuntime runtime;
-        runtime.node = {u"a"_s, u"a"_s, {}, {}};
-        runtime.status = status;
+        const NodeRuntime runtime{{u"a"_s, u"a"_s, {}, {}}, MetricsSnapshot::empty(), status, {}};
         NodeCard card;
         card.setRuntime(runtime);
         NodeDetailView page;
         page.setRuntime(runtime);
-        const QLabel *onCard = card.findChild<QLabel *>(u"status"_s);
-        const QLabel *onPage = page.findChild<QLabel *>(u"status"_s);
         for (ColorScheme scheme : {ColorScheme::Light, ColorScheme::Dark, ColorScheme::Light}) {
             Appearance::instance()->setScheme(scheme);
-            const double cardRatio =
-                contrast(onCard->palette().color(QPalette::WindowText), color(ColorRole::CardBackground));
-            const double pageRatio =
-                contrast(onPage->palette().color(QPalette::WindowText), color(ColorRole::WindowBackground));
-            QVERIFY2(
-                cardRatio >= 4.5 && pageRatio >= 4.5,
-                qPrintable(u"%1: card %2:1, page %3:1"_s.arg(name(scheme)).arg(cardRatio).arg(pageRatio)));
+            for (const auto &[on, fill] : {std::pair<QWidget *, ColorRole>{&card, ColorRole::CardBackground},
+                                           {&page, ColorRole::WindowBackground}}) {
+                const QColor text =
+                    on->findChild<QLabel *>(u"status"_s)->palette().color(QPalette::WindowText);
+                const double ratio = contrast(text, color(fill));
+                QVERIFY2(ratio >= 4.5, qPrintable(u"%1: %2:1"_s.arg(name(scheme)).arg(ratio)));
+            }
             QCOMPARE(card.findChild<StatusDot *>()->color(), color(hue));
         }
     }

@@ -65,8 +65,6 @@ uint FakeNotifications::Notify(const QString &appName, uint replacesId, const QS
     return id;
 }
 
-void FakeNotifications::CloseNotification(uint) {}
-
 void FakeNotifications::invokeAction(uint id, const QString &actionKey)
 {
     QDBusMessage signal = QDBusMessage::createSignal(u"/org/freedesktop/Notifications"_s,
