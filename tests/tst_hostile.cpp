@@ -59,19 +59,12 @@ qint64 procStatus(QByteArrayView field)
     return -1;
 }
 
-// Lowers the peak resident size (VmHWM) to the current one, so the next read is this cycle's peak.
-bool resetPeak()
-{
-    QFile file(u"/proc/self/clear_refs"_s);
-    return file.open(QIODevice::WriteOnly) && file.write("5") == 1;
-}
-
 // Nanoseconds this thread has spent ready to run but waiting for a CPU, or -1 when unknown.
 qint64 runQueueWaitNs()
 {
     QFile file(u"/proc/thread-self/schedstat"_s);
-    if (!file.open(QIODevice::ReadOnly)) return -1;
-    const QList<QByteArray> fields = file.readAll().split(' ');
+    const QList<QByteArray> fields =
+        file.open(QIODevice::ReadOnly) ? file.readAll().split(' ') : QList<QByteArray>();
     return fields.size() >= 2 ? fields[1].toLongLong() : -1;
 }
 
@@ -79,14 +72,20 @@ struct LoopFigures {
     bool ended = false;
     qint64 maxBlockedMs = 0; // between two turns of the event loop, less the time spent waiting for a CPU
     qint64 elapsedMs = 0;
+    qint64 growth = -1; // resident bytes at the peak (without a peak counter, at the end) over the start
 };
 
 // Turns the event loop until `done` holds (checked every 5 ms) or the time is up, recording the
-// longest stretch the loop did not turn. A plain QEventLoop waits: QTest's own waits sleep between
-// turns and would show as gaps. Time spent waiting for a CPU (other tests running on a busy
-// machine) is not the console's doing.
-LoopFigures watchLoop(const std::function<bool()> &done, int limitMs)
+// longest stretch the loop did not turn and the memory grown meanwhile. A plain QEventLoop waits:
+// QTest's own waits sleep between turns and would show as gaps. Time spent waiting for a CPU (other
+// tests running on a busy machine) is not the console's doing.
+LoopFigures watchLoop(const std::function<bool()> &done, int limitMs, const std::function<void()> &start)
 {
+    malloc_trim(0);                              // memory freed earlier must not hide this run's growth
+    QFile clearRefs(u"/proc/self/clear_refs"_s); // "5" lowers the peak (VmHWM) to the current size
+    const bool peakKnown = clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
+    const qint64 before = procStatus("VmRSS");
+
     QElapsedTimer clock;
     qint64 last = 0, lastWait = runQueueWaitNs(), maxBlocked = 0;
     const auto mark = [&] {
@@ -98,58 +97,28 @@ LoopFigures watchLoop(const std::function<bool()> &done, int limitMs)
     QEventLoop loop;
     QTimer ticker;
     ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(5);
     QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
         mark();
         if (done()) loop.quit();
     });
     QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
     clock.start();
-    ticker.start();
+    start();
+    ticker.start(5);
     loop.exec();
     mark();
-    return {done(), maxBlocked / (1000 * 1000), clock.elapsed()};
+    const qint64 growth = before > 0 ? procStatus(peakKnown ? "VmHWM" : "VmRSS") - before : -1;
+    return {done(), maxBlocked / (1000 * 1000), clock.elapsed(), growth};
 }
 
-// Refreshes one after the other, each until the store is idle again.
-LoopFigures timedCycles(MonitorStore &store, int cycles = 1)
+void checkFigures(const LoopFigures &run)
 {
-    LoopFigures total{true};
-    for (int i = 0; i < cycles && total.ended; ++i) {
-        store.refresh();
-        const LoopFigures one = watchLoop([&] { return !store.isRefreshing(); }, 20000);
-        total = {one.ended, std::max(total.maxBlockedMs, one.maxBlockedMs), total.elapsedMs + one.elapsedMs};
-    }
-    return total;
-}
-
-Script streaming(qint64 length, bool sendLength, bool chunked)
-{
-    return {.body = R"({"alerts":[)",
-            .behaviour = Behaviour::Stream,
-            .sendLength = sendLength,
-            .streamLength = length,
-            .chunked = chunked};
-}
-
-// A reply head that never ends: header lines as fast as the socket takes them.
-Script headerStream()
-{
-    return {.body = "X-Filler: " + QByteArray(54, 'f') + "\r\n",
-            .behaviour = Behaviour::Raw,
-            .head = "HTTP/1.1 200 OK\r\n"};
-}
-
-// One header line of 1 MiB.
-Script hugeHeaderLine()
-{
-    return {
-        .body = "l", .behaviour = Behaviour::Raw, .streamLength = mib, .head = "HTTP/1.1 200 OK\r\nX-Line: "};
-}
-
-Script endlessErrorBody()
-{
-    return {.status = 500, .body = "error ", .behaviour = Behaviour::Stream, .sendLength = false};
+    qInfo("%s: %lld ms; event loop blocked %lld ms at most; resident growth %lld KiB at the peak",
+          QTest::currentDataTag() ? QTest::currentDataTag() : QTest::currentTestFunction(), run.elapsedMs,
+          run.maxBlockedMs, run.growth / 1024);
+    QVERIFY(run.ended);
+    QVERIFY2(run.maxBlockedMs < gapLimitMs, qPrintable(QString::number(run.maxBlockedMs)));
+    QVERIFY2(run.growth >= 0 && run.growth < growthLimit, qPrintable(QString::number(run.growth)));
 }
 
 Script trickled(Behaviour how, int intervalMs)
@@ -157,10 +126,14 @@ Script trickled(Behaviour how, int intervalMs)
     return {.body = replyBody(sampleReading(1)), .behaviour = how, .trickleIntervalMs = intervalMs};
 }
 
-Script redirecting(const QByteArray &location)
-{
-    return {302, {}, {{"Location", location}}};
-}
+// The abuse shared by both tests: an endless head, a 1 MiB header line and an endless error body.
+const Script headerStream{.body = "X-Filler: " + QByteArray(54, 'f') + "\r\n",
+                          .behaviour = Behaviour::Raw,
+                          .head = "HTTP/1.1 200 OK\r\n"};
+const Script hugeHeaderLine{
+    .body = "l", .behaviour = Behaviour::Raw, .streamLength = mib, .head = "HTTP/1.1 200 OK\r\nX-Line: "};
+const Script endlessErrorBody{
+    .status = 500, .body = "error ", .behaviour = Behaviour::Stream, .sendLength = false};
 
 QByteArray garbage(qsizetype size)
 {
@@ -183,10 +156,11 @@ class HostileTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // First, while the allocator holds nothing from the large replies of the rows below: what
+    // they leave behind would otherwise show as this test's growth.
+    void cadenceBesideHostileAgents();
     void hostileAgent_data();
     void hostileAgent();
-    void redirectChainIsFollowed();
-    void cadenceBesideHostileAgents();
 };
 
 void HostileTest::hostileAgent_data()
@@ -212,12 +186,18 @@ void HostileTest::hostileAgent_data()
     fails(
         "garbage body", {.body = noise},
         u"JSON syntax error at line 1, column 1: syntax error while parsing value - invalid literal; last read: '\uFFFD'"_s);
-    fails("endless header lines", headerStream(), headTooLarge);
-    fails("one 1 MiB header line", hugeHeaderLine(), headTooLarge);
-    fails("endless body of a 500", endlessErrorBody(), notHttp);
-    fails("1 GiB body, declared length", streaming(1024 * mib, true, false), tooLarge);
-    fails("1 GiB body until close", streaming(1024 * mib, false, false), tooLarge);
-    fails("endless chunked body", streaming(-1, false, true), tooLarge);
+    fails("endless header lines", headerStream, headTooLarge);
+    fails("one 1 MiB header line", hugeHeaderLine, headTooLarge);
+    fails("endless body of a 500", endlessErrorBody, notHttp);
+    const Script streamed{
+        .body = R"({"alerts":[)", .behaviour = Behaviour::Stream, .streamLength = 1024 * mib};
+    fails("1 GiB body, declared length", streamed, tooLarge);
+    Script untilClose = streamed, chunked = streamed;
+    untilClose.sendLength = false;
+    chunked.streamLength = -1;
+    chunked.chunked = true;
+    fails("1 GiB body until close", untilClose, tooLarge);
+    fails("endless chunked body", chunked, tooLarge);
     // At a tenth: the body one byte per 4 s, the head one byte per second. Neither stalls; both
     // run into the overall deadline.
     fails("body trickled inside the stall limit", trickled(Behaviour::Trickle, 400),
@@ -235,9 +215,7 @@ void HostileTest::hostileAgent_data()
     fails("100,000 alerts", {.body = replyBody(withAlerts(100000))}, tooLarge);
     // A head cut off midway is not an HTTP reply.
     fails("closes mid-header", {.behaviour = Behaviour::CloseMidHead}, u"HTTP 响应异常"_s);
-    fails("redirect loop", redirecting("/metrics"), u"agent 重定向次数过多"_s);
-    fails("cross-origin redirect", redirecting("http://127.0.0.1:9/metrics"),
-          u"agent 重定向到其他来源 http://127.0.0.1:9，为保护令牌未跟随"_s);
+    fails("redirect loop", {302, {}, {{"Location", "/metrics"}}}, u"agent 重定向次数过多"_s);
     fails("accepts and never reads", {.behaviour = Behaviour::NeverRead}, u"agent 0.5 秒内无响应"_s);
 
     MetricsSnapshot extremes = sampleReading(1e308);
@@ -273,21 +251,13 @@ void HostileTest::hostileAgent()
     MonitorStore store(files.locations());
     store.setFetchLimits(tenth);
 
-    malloc_trim(0); // memory freed by earlier rows must not hide this row's growth
-    const bool peakKnown = resetPeak();
-    const qint64 before = procStatus("VmRSS");
-    const LoopFigures cycle = timedCycles(store, 2); // a second cycle shows whether anything piles up
-    malloc_trim(0);
-    const qint64 kept = procStatus("VmRSS") - before;
-    const qint64 growth = peakKnown ? procStatus("VmHWM") - before : kept;
-    qInfo("%s: %lld ms; event loop blocked %lld ms at most; resident growth %lld KiB at the peak, %lld KiB "
-          "kept",
-          QTest::currentDataTag(), cycle.elapsedMs, cycle.maxBlockedMs, growth / 1024, kept / 1024);
-
-    QVERIFY(cycle.ended);
-    QVERIFY2(cycle.maxBlockedMs < gapLimitMs, qPrintable(QString::number(cycle.maxBlockedMs)));
-    QVERIFY(before > 0);
-    QVERIFY2(growth < growthLimit, qPrintable(QString::number(growth)));
+    int cycles = 0; // a second cycle shows whether anything piles up
+    checkFigures(watchLoop(
+        [&] {
+            if (!store.isRefreshing() && cycles < 2 && ++cycles < 2) store.refresh();
+            return cycles == 2 && !store.isRefreshing();
+        },
+        40000, [&] { store.refresh(); }));
 
     for (qsizetype i : {1, 2})
         QCOMPARE(store.nodes()[i],
@@ -302,23 +272,6 @@ void HostileTest::hostileAgent()
     if (message.isEmpty()) QCOMPARE(v.metrics, reading);
 }
 
-// Qt's own hop-by-hop redirect checking broke from the second hop on; every hop must be followed once.
-void HostileTest::redirectChainIsFollowed()
-{
-    FakeAgent agent;
-    agent.setRoute("/metrics", redirecting("/one"));
-    agent.setRoute("/one", redirecting("/two"));
-    agent.setRoute("/two", redirecting("/three"));
-    agent.answer(200, replyBody(sampleReading(12)));
-    TempNodeFiles files({{u"a"_s, u"A"_s, agent.url(), u"tok"_s}});
-    MonitorStore store(files.locations());
-    QVERIFY(timedCycles(store).ended);
-    QCOMPARE(store.nodes()[0].status, NodeStatus::online);
-    QCOMPARE(agent.requests().size(), 4);
-    for (const ReceivedRequest &request : agent.requests())
-        QCOMPARE(request.header("X-Monitor-Token"), "tok");
-}
-
 // At the product's own limits and period, all at once in one store: however the hostile agents
 // behave, the two honest ones are polled every 10 s, the event loop keeps turning and memory stays
 // bounded.
@@ -330,9 +283,9 @@ void HostileTest::cadenceBesideHostileAgents()
         QString message;
     };
     const QList<Case> cases{
-        {"endless header lines", headerStream(), u"agent 响应头超过 64 KiB 上限"_s},
-        {"one 1 MiB header line", hugeHeaderLine(), u"agent 响应头超过 64 KiB 上限"_s},
-        {"endless body of a 500", endlessErrorBody(), u"HTTP 响应异常"_s},
+        {"endless header lines", headerStream, u"agent 响应头超过 64 KiB 上限"_s},
+        {"one 1 MiB header line", hugeHeaderLine, u"agent 响应头超过 64 KiB 上限"_s},
+        {"endless body of a 500", endlessErrorBody, u"HTTP 响应异常"_s},
         {"body one byte per 4 s", trickled(Behaviour::Trickle, 4000), u"agent 未在 8 秒内完成响应"_s},
         // Never quiet for 5 s, so only the overall deadline ends it.
         {"head one byte per second", trickled(Behaviour::TrickleAll, 1000), u"agent 未在 8 秒内完成响应"_s},
@@ -355,32 +308,25 @@ void HostileTest::cadenceBesideHostileAgents()
     TempNodeFiles files(nodes);
     MonitorStore store(files.locations()); // at the product's limits
 
-    malloc_trim(0);
-    const bool peakKnown = resetPeak();
-    const qint64 before = procStatus("VmRSS");
-    // As the window starts the store: the timer, then a first cycle at once.
-    store.scheduleTimer();
-    store.refresh();
     constexpr int cycles = 4;
+    // As the window starts the store: the timer, then a first cycle at once. The cycle after the last
+    // one would start at once.
     const LoopFigures run = watchLoop(
         [&] {
             return honest.requests().size() >= cycles && other.requests().size() >= cycles &&
                    !store.isRefreshing();
         },
-        (cycles - 1) * 10000 + 9900); // the cycle after the last one would start at once
-    const qint64 growth = (peakKnown ? procStatus("VmHWM") : procStatus("VmRSS")) - before;
-    qInfo("%d cycles in %lld ms; event loop blocked %lld ms at most; resident growth %lld KiB at the peak",
-          cycles, run.elapsedMs, run.maxBlockedMs, growth / 1024);
-
-    QVERIFY2(run.ended, qPrintable(QString::number(honest.requests().size())));
+        (cycles - 1) * 10000 + 9900,
+        [&] {
+            store.scheduleTimer();
+            store.refresh();
+        });
+    checkFigures(run);
     for (const FakeAgent *agent : {&honest, &other})
         for (qsizetype i = 1; i < cycles; ++i) {
             const qint64 gap = agent->requests()[i].receivedAtMs - agent->requests()[i - 1].receivedAtMs;
             QVERIFY2(gap >= 8500 && gap <= 11500, qPrintable(u"poll %1 came after %2 ms"_s.arg(i).arg(gap)));
         }
-    QVERIFY2(run.maxBlockedMs <= gapLimitMs, qPrintable(QString::number(run.maxBlockedMs)));
-    QVERIFY(before > 0);
-    QVERIFY2(growth < growthLimit, qPrintable(QString::number(growth)));
     QCOMPARE(store.nodes()[0].status, NodeStatus::online);
     QCOMPARE(store.nodes()[1].status, NodeStatus::online);
     for (qsizetype i = 0; i < cases.size(); ++i) {
