@@ -22,10 +22,8 @@ QByteArray reply(const QString &key = {}, const QByteArray &value = {})
         "uptimeSeconds":4,"loadAverage":0.5,"servicesRunning":5,"servicesTotal":6,"alerts":[],
         "observedAt":"2026-12-06T10:00:00Z"})")
                         .object();
-    QByteArray body = QJsonDocument(o).toJson(QJsonDocument::Compact);
-    if (key.isEmpty()) return body;
     o.remove(key);
-    body = QJsonDocument(o).toJson(QJsonDocument::Compact);
+    QByteArray body = QJsonDocument(o).toJson(QJsonDocument::Compact);
     if (value.isNull()) return body;
     body.chop(1);
     return body + ",\"" + key.toUtf8() + "\":" + value + '}';
@@ -136,24 +134,14 @@ private Q_SLOTS:
                      QByteArray("[") +
                          QByteArray(goodAlert).replace("\"3F", "\"{3F").replace("01\"", "01}\"") + "]")
             << u"$.alerts[0].id: expected a UUID string"_s;
-        QTest::newRow("uuid without hyphens")
-            << reply(u"alerts"_s,
-                     R"([{"id":"3F2504E04F8911D39A0C0305E82C3301","severity":"warning","title":"t",
-            "detail":"d","createdAt":"2026-12-06T10:00:00Z"}])")
-            << u"$.alerts[0].id"_s;
         QTest::newRow("alert lacks detail")
             << reply(u"alerts"_s,
                      QByteArray("[") + goodAlert + R"(,{"id":"3F2504E0-4F89-11D3-9A0C-0305E82C3301",
             "severity":"warning","title":"t","createdAt":"2026-12-06T10:00:00Z"}])")
             << u"$.alerts[1].detail: required value missing"_s;
-        QTest::newRow("alert not an object")
-            << reply(u"alerts"_s, "[1]") << u"$.alerts[0]: expected an object"_s;
-        QTest::newRow("optional section of wrong kind")
-            << reply(u"hardware"_s, R"("fast")") << u"$.hardware"_s;
         QTest::newRow("nested optional of wrong kind")
             << reply(u"hardware"_s, R"({"storage":{"root":{"freeBytes":"1"}}})")
             << u"$.hardware.storage.root.freeBytes: expected a number"_s;
-        QTest::newRow("fractional cores") << reply(u"hardware"_s, R"({"cpu":{"cores":2.5}})") << u"cores"_s;
         QTest::newRow("address lacks scope") << reply(u"network"_s, R"({"addresses":[{"address":"::1"}]})")
                                              << u"$.network.addresses[0].scope"_s;
         QTest::newRow("text list with number")
@@ -197,7 +185,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         QTest::newRow("solidus") << QByteArray(R"("a\/b")") << u"a/b"_s;
         QTest::newRow("short escapes") << QByteArray(R"("\"\\\b\f\n\r\t")") << u"\"\\\b\f\n\r\t"_s;
-        QTest::newRow("latin") << QByteArray(R"("caf\u00e9")") << u"café"_s;
         QTest::newRow("upper-case hex") << QByteArray(R"("\u4E1C\u4eac")") << u"东京"_s;
         QTest::newRow("surrogate pair")
             << QByteArray(R"("\ud83d\ude00")") << QString::fromUtf8("\xF0\x9F\x98\x80");
@@ -219,19 +206,15 @@ private Q_SLOTS:
         const MetricsSnapshot plain = decodeOk(reply());
         QVERIFY(!plain.hardware && !plain.notices && !plain.network);
         QCOMPARE(decodeOk(reply(u"hardware"_s, "null")), plain);
-
         QVERIFY(decodeOk(reply(u"hardware"_s, "{}")).hardware.has_value());
 
         const MetricsSnapshot emptyNotices = decodeOk(reply(u"notices"_s, "[]"));
         QVERIFY(emptyNotices.notices && emptyNotices.notices->isEmpty());
-        QVERIFY(emptyNotices != plain);
-        QVERIFY(qHash(emptyNotices) != qHash(plain));
+        QVERIFY(emptyNotices != plain && qHash(emptyNotices) != qHash(plain));
 
         const MetricsSnapshot renamed = decodeOk(
             reply(u"network"_s, R"({"addresses":[{"address":"a","scope":"s","interfaceName":"eth0"}]})"));
         QVERIFY(!renamed.network->addresses->at(0).interfaceName);
-
-        QCOMPARE(qHash(decodeOk(reply())), qHash(plain));
     }
 
     void timestampsAreInstants()
@@ -285,7 +268,6 @@ private Q_SLOTS:
             QCOMPARE(statusFromName(name), status);
             QVERIFY(!statusFromName(name.toUpper()) && !statusFromName(QString(name + u' ')));
         }
-        QVERIFY(!statusFromName(u""));
     }
 
     // The empty reading is one shared object; a record that never answered holds it and is offline.
