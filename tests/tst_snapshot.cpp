@@ -230,7 +230,6 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("alerts");
         QTest::addColumn<QStringList>("notices");
         QTest::addColumn<NodeStatus>("expected");
-        QTest::newRow("none") << QStringList() << QStringList() << NodeStatus::online;
         QTest::newRow("other words") << QStringList{u"info"_s, u"Critical"_s, u"WARNING"_s} << QStringList()
                                      << NodeStatus::online;
         QTest::newRow("warning") << QStringList{u"info"_s, u"warning"_s} << QStringList()
