@@ -127,6 +127,13 @@ TEST(AgentProcess, RefusedStartsSayWhyWithoutTheToken)
             EXPECT_EQ(out.find("SECRET"), std::string::npos) << out;
         }
     }
+    // Readable by others: accepted, with a warning that names the cure and not the token.
+    const auto open = f.tree.write("open.json", R"({"token": "SECRET-8"})");
+    chmod(open.c_str(), 0644);
+    AgentProcess check({"--check", "--config", open.string()}, f.path("open.log"));
+    EXPECT_EQ(check.waitForExit(5s), 0);
+    EXPECT_NE(check.output().find("chmod 600"), std::string::npos) << check.output();
+    EXPECT_EQ(check.output().find("SECRET"), std::string::npos);
 }
 
 // SIGHUP applies a good file (a token, a certificate pair) and keeps the running configuration when it

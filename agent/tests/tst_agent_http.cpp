@@ -124,18 +124,6 @@ private Q_SLOTS:
         QCOMPARE(next[0].id, m.alerts[0].id);
         QCOMPARE(next[0].createdAt, m.alerts[0].createdAt);
     }
-
-    void openConfigurationIsWarnedAbout()
-    {
-        const QString path = writeFile(u"open.json"_s, R"({"token": "do-not-print-me"})"_ba,
-                                       QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
-        QProcess agent;
-        agent.start(QStringLiteral(VANTOR_AGENT_BINARY), {u"--check"_s, u"--config"_s, path});
-        QVERIFY(agent.waitForFinished(10000));
-        QCOMPARE(agent.exitCode(), 0);
-        const QByteArray output = agent.readAllStandardError() + agent.readAllStandardOutput();
-        QVERIFY2(output.contains("chmod 600") && !output.contains("do-not-print-me"), output.constData());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestAgentHttp)
