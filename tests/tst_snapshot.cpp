@@ -22,10 +22,8 @@ QByteArray reply(const QString &key = {}, const QByteArray &value = {})
         "uptimeSeconds":4,"loadAverage":0.5,"servicesRunning":5,"servicesTotal":6,"alerts":[],
         "observedAt":"2026-12-06T10:00:00Z"})")
                         .object();
-    QByteArray body = QJsonDocument(o).toJson(QJsonDocument::Compact);
-    if (key.isEmpty()) return body;
     o.remove(key);
-    body = QJsonDocument(o).toJson(QJsonDocument::Compact);
+    QByteArray body = QJsonDocument(o).toJson(QJsonDocument::Compact);
     if (value.isNull()) return body;
     body.chop(1);
     return body + ",\"" + key.toUtf8() + "\":" + value + '}';
@@ -49,39 +47,34 @@ class TestSnapshot : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void accepts_data()
+    // Every reply is accepted whole or refused whole, with a message naming the place.
+    void decode_data()
     {
         QTest::addColumn<QByteArray>("body");
-        QTest::newRow("minimal") << reply();
-        QTest::newRow("nesting 1024 deep") << reply(u"x"_s, QByteArray(1023, '[') + QByteArray(1023, ']'));
-        QTest::newRow("whitespace around") << " \t\r\n" + reply() + "\n ";
-        QTest::newRow("extra keys everywhere") << reply(u"hardware"_s, R"({"x":1,"cpu":{"y":[1]}})");
-        QTest::newRow("null optionals") << reply(u"network"_s, R"({"hostname":null,"addresses":null})");
-        QTest::newRow("lower-case uuid") << reply(
-            u"alerts"_s, QByteArray("[") + QByteArray(goodAlert).replace("3F2504E0", "3f2504e0") + "]");
+        QTest::addColumn<QString>("error"); // a part of the expected message; empty: accepted
+        QTest::newRow("minimal") << reply() << QString();
+        QTest::newRow("nesting 1024 deep")
+            << reply(u"x"_s, QByteArray(1023, '[') + QByteArray(1023, ']')) << QString();
+        QTest::newRow("whitespace around") << " \t\r\n" + reply() + "\n " << QString();
+        QTest::newRow("extra keys everywhere")
+            << reply(u"hardware"_s, R"({"x":1,"cpu":{"y":[1]}})") << QString();
+        QTest::newRow("null optionals")
+            << reply(u"network"_s, R"({"hostname":null,"addresses":null})") << QString();
+        QTest::newRow("lower-case uuid")
+            << reply(u"alerts"_s,
+                     QByteArray("[") + QByteArray(goodAlert).replace("3F2504E0", "3f2504e0") + "]")
+            << QString();
         QTest::newRow("full hardware")
             << reply(u"hardware"_s,
                      R"({"cpu":{"cores":4,"threads":8,"model":"x","temperatureC":50},
             "memory":{"totalBytes":1e10,"availableBytes":1,"usedBytes":2},
             "storage":{"root":{"totalBytes":1,"freeBytes":1,"usedBytes":0,"temperatureC":30.5}},
-            "hottestTemperatureC":70,"hottestSensor":{"name":"a","chip":"b","temperatureC":70}})");
+            "hottestTemperatureC":70,"hottestSensor":{"name":"a","chip":"b","temperatureC":70}})")
+            << QString();
         QTest::newRow("address with interface")
             << reply(u"network"_s, R"({"addresses":[{"address":"::1","scope":"host","interface":"lo"}],
-            "lan":[],"tailscale":["fd7a:115c:a1e0::1"]})");
-    }
-
-    void accepts()
-    {
-        QFETCH(QByteArray, body);
-        const auto r = decodeSnapshot(body);
-        const QString *error = std::get_if<QString>(&r);
-        QVERIFY2(!error, error ? qPrintable(*error) : "");
-    }
-
-    void rejects_data()
-    {
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QString>("error"); // a part of the expected message
+            "lan":[],"tailscale":["fd7a:115c:a1e0::1"]})")
+            << QString();
         QTest::newRow("empty body") << QByteArray() << u"JSON syntax error at line 1, column 1"_s;
         QTest::newRow("array at top") << QByteArray("[]") << u"$: expected an object"_s;
         QTest::newRow("missing required") << reply(u"cpuUsage"_s) << u"$.cpuUsage: required value missing"_s;
@@ -136,24 +129,14 @@ private Q_SLOTS:
                      QByteArray("[") +
                          QByteArray(goodAlert).replace("\"3F", "\"{3F").replace("01\"", "01}\"") + "]")
             << u"$.alerts[0].id: expected a UUID string"_s;
-        QTest::newRow("uuid without hyphens")
-            << reply(u"alerts"_s,
-                     R"([{"id":"3F2504E04F8911D39A0C0305E82C3301","severity":"warning","title":"t",
-            "detail":"d","createdAt":"2026-12-06T10:00:00Z"}])")
-            << u"$.alerts[0].id"_s;
         QTest::newRow("alert lacks detail")
             << reply(u"alerts"_s,
                      QByteArray("[") + goodAlert + R"(,{"id":"3F2504E0-4F89-11D3-9A0C-0305E82C3301",
             "severity":"warning","title":"t","createdAt":"2026-12-06T10:00:00Z"}])")
             << u"$.alerts[1].detail: required value missing"_s;
-        QTest::newRow("alert not an object")
-            << reply(u"alerts"_s, "[1]") << u"$.alerts[0]: expected an object"_s;
-        QTest::newRow("optional section of wrong kind")
-            << reply(u"hardware"_s, R"("fast")") << u"$.hardware"_s;
         QTest::newRow("nested optional of wrong kind")
             << reply(u"hardware"_s, R"({"storage":{"root":{"freeBytes":"1"}}})")
             << u"$.hardware.storage.root.freeBytes: expected a number"_s;
-        QTest::newRow("fractional cores") << reply(u"hardware"_s, R"({"cpu":{"cores":2.5}})") << u"cores"_s;
         QTest::newRow("address lacks scope") << reply(u"network"_s, R"({"addresses":[{"address":"::1"}]})")
                                              << u"$.network.addresses[0].scope"_s;
         QTest::newRow("text list with number")
@@ -161,14 +144,14 @@ private Q_SLOTS:
         QTest::newRow("notices not a list") << reply(u"notices"_s, "{}") << u"$.notices: expected an array"_s;
     }
 
-    void rejects()
+    void decode()
     {
         QFETCH(QByteArray, body);
         QFETCH(QString, error);
         const auto r = decodeSnapshot(body);
         const QString *actual = std::get_if<QString>(&r);
-        QVERIFY(actual);
-        QVERIFY2(actual->contains(error), qPrintable(*actual));
+        QVERIFY2(bool(actual) != error.isEmpty(), actual ? qPrintable(*actual) : "accepted");
+        if (actual) QVERIFY2(actual->contains(error), qPrintable(*actual));
     }
 
     void integers_data()
@@ -197,7 +180,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         QTest::newRow("solidus") << QByteArray(R"("a\/b")") << u"a/b"_s;
         QTest::newRow("short escapes") << QByteArray(R"("\"\\\b\f\n\r\t")") << u"\"\\\b\f\n\r\t"_s;
-        QTest::newRow("latin") << QByteArray(R"("caf\u00e9")") << u"café"_s;
         QTest::newRow("upper-case hex") << QByteArray(R"("\u4E1C\u4eac")") << u"东京"_s;
         QTest::newRow("surrogate pair")
             << QByteArray(R"("\ud83d\ude00")") << QString::fromUtf8("\xF0\x9F\x98\x80");
@@ -219,19 +201,15 @@ private Q_SLOTS:
         const MetricsSnapshot plain = decodeOk(reply());
         QVERIFY(!plain.hardware && !plain.notices && !plain.network);
         QCOMPARE(decodeOk(reply(u"hardware"_s, "null")), plain);
-
         QVERIFY(decodeOk(reply(u"hardware"_s, "{}")).hardware.has_value());
 
         const MetricsSnapshot emptyNotices = decodeOk(reply(u"notices"_s, "[]"));
         QVERIFY(emptyNotices.notices && emptyNotices.notices->isEmpty());
-        QVERIFY(emptyNotices != plain);
-        QVERIFY(qHash(emptyNotices) != qHash(plain));
+        QVERIFY(emptyNotices != plain && qHash(emptyNotices) != qHash(plain));
 
         const MetricsSnapshot renamed = decodeOk(
             reply(u"network"_s, R"({"addresses":[{"address":"a","scope":"s","interfaceName":"eth0"}]})"));
         QVERIFY(!renamed.network->addresses->at(0).interfaceName);
-
-        QCOMPARE(qHash(decodeOk(reply())), qHash(plain));
     }
 
     void timestampsAreInstants()
@@ -244,32 +222,25 @@ private Q_SLOTS:
 
     void status_data()
     {
-        QTest::addColumn<QStringList>("alerts");
-        QTest::addColumn<QStringList>("notices");
+        QTest::addColumn<QString>("alerts"); // severities, space-separated
+        QTest::addColumn<QString>("notices");
         QTest::addColumn<NodeStatus>("expected");
-        QTest::newRow("none") << QStringList() << QStringList() << NodeStatus::online;
-        QTest::newRow("other words") << QStringList{u"info"_s, u"Critical"_s, u"WARNING"_s} << QStringList()
-                                     << NodeStatus::online;
-        QTest::newRow("warning") << QStringList{u"info"_s, u"warning"_s} << QStringList()
-                                 << NodeStatus::warning;
-        QTest::newRow("warning then critical")
-            << QStringList{u"warning"_s, u"critical"_s} << QStringList() << NodeStatus::critical;
-        QTest::newRow("critical then warning")
-            << QStringList{u"critical"_s, u"warning"_s} << QStringList() << NodeStatus::critical;
-        QTest::newRow("notices never count")
-            << QStringList{u"warning"_s} << QStringList{u"critical"_s} << NodeStatus::warning;
+        QTest::newRow("other words") << u"info Critical WARNING"_s << QString() << NodeStatus::online;
+        QTest::newRow("warning") << u"info warning"_s << QString() << NodeStatus::warning;
+        QTest::newRow("warning then critical") << u"warning critical"_s << QString() << NodeStatus::critical;
+        QTest::newRow("critical then warning") << u"critical warning"_s << QString() << NodeStatus::critical;
+        QTest::newRow("notices never count") << u"warning"_s << u"critical"_s << NodeStatus::warning;
     }
 
     void status()
     {
-        QFETCH(QStringList, alerts);
-        QFETCH(QStringList, notices);
+        QFETCH(QString, alerts);
+        QFETCH(QString, notices);
         QFETCH(NodeStatus, expected);
-        MetricsSnapshot m;
-        for (const QString &s : alerts)
+        MetricsSnapshot m{.notices = QList<ServerAlert>()};
+        for (const QString &s : alerts.split(u' ', Qt::SkipEmptyParts))
             m.alerts.append(alert(s));
-        m.notices = QList<ServerAlert>();
-        for (const QString &s : notices)
+        for (const QString &s : notices.split(u' ', Qt::SkipEmptyParts))
             m.notices->append(alert(s));
         QCOMPARE(m.status(), expected);
     }
@@ -285,7 +256,6 @@ private Q_SLOTS:
             QCOMPARE(statusFromName(name), status);
             QVERIFY(!statusFromName(name.toUpper()) && !statusFromName(QString(name + u' ')));
         }
-        QVERIFY(!statusFromName(u""));
     }
 
     // The empty reading is one shared object; a record that never answered holds it and is offline.

@@ -34,17 +34,6 @@ int connectFrom(const std::string &source, int port)
     return fd;
 }
 
-// True when the agent has ended the connection (end of stream or reset), after any reply it sent.
-bool closedByAgent(int fd)
-{
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) return true;
-        if (n < 0) return false;
-    }
-}
-
 struct Sockets {
     std::vector<int> fds;
     ~Sockets()
@@ -52,11 +41,17 @@ struct Sockets {
         for (int fd : fds)
             close(fd);
     }
+    // How many the agent has ended (end of stream or reset), after any reply it sent.
     int closed() const
     {
         int count = 0;
-        for (int fd : fds)
-            count += closedByAgent(fd) ? 1 : 0;
+        char buffer[4096];
+        for (int fd : fds) {
+            ssize_t n;
+            while ((n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
+            }
+            count += n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) ? 1 : 0;
+        }
         return count;
     }
 };

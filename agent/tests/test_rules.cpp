@@ -45,7 +45,6 @@ TEST(Config, ErrorsNameTheProblem)
         {R"({"token": 42})", "\"token\" must be a string"},
         {R"({"token": "t", "port": 0})", "\"port\" must be a whole number from 1 to 65535"},
         {R"({"token": "t", "port": 65536})", "\"port\" must be a whole number from 1 to 65535"},
-        {R"({"token": "t", "port": "9100"})", "\"port\""},
         {R"({"token": "t", "port": 9100.5})", "\"port\""},
         {R"({"token": "t", "listenAddress": ""})", "\"listenAddress\" must not be empty"},
         {R"({"token": "t", "services": "nginx"})", "\"services\""},
@@ -62,8 +61,6 @@ TEST(Config, ErrorsNameTheProblem)
         {R"({"token": "t", "Port": 9100})", "unknown key \"Port\""},
         {R"({"token": "t", "tls": "x.pem"})", "\"tls\" must be an object"},
         {R"({"token": "t", "tls": {"certificate": "c.pem"}})", "\"tls\" needs both"},
-        {R"({"token": "t", "tls": {"certificate": "c.pem", "key": "k.pem", "ca": "x"}})",
-         "unknown key \"tls.ca\""},
     };
     for (const auto &[text, expected] : cases) {
         const auto parsed = parseConfig(text);
@@ -155,31 +152,21 @@ TEST(ServiceProbe, ReadsSystemctlOutput)
     EXPECT_EQ(systemctlProbe((tree.root() / "missing").string(), 5s)(units), unknown);
 }
 
-TEST(Token, ComparedWhole)
-{
-    EXPECT_TRUE(tokenMatches("s3cret", "s3cret"));
-    for (const char *sent : {"s3cre", "s3cret!", "S3cret", "", "s3crets3cret"})
-        EXPECT_FALSE(tokenMatches("s3cret", sent)) << sent;
-}
-
 TEST(Requests, ExactlyOneRightCredential)
 {
     TempTree tree;
-    tree.write("proc/stat", "cpu 1 0 1 8\n");
-    tree.write("proc/meminfo", "MemTotal: 100 kB\nMemAvailable: 50 kB\n");
-    tree.write("proc/uptime", "1 1\n");
-    tree.write("proc/loadavg", "0.1 0 0\n");
-    tree.write("proc/sys/kernel/hostname", "bad\xffname\n"); // not UTF-8
-    Collector::Options options;
-    options.procRoot = tree.root() / "proc";
-    options.sysRoot = tree.root();
-    options.rootPath = tree.root();
-    options.interfaces = nullptr;
-    Collector collector(options);
+    for (const auto &[file, text] : {std::pair{"stat", "cpu 1 0 1 8\n"},
+                                     {"meminfo", "MemTotal: 100 kB\nMemAvailable: 50 kB\n"},
+                                     {"uptime", "1 1\n"},
+                                     {"loadavg", "0.1 0 0\n"},
+                                     {"sys/kernel/hostname", "bad\xffname\n"}})
+        tree.write(std::string("proc/") + file, text); // the host name is not UTF-8
+    Collector collector({.procRoot = tree.root() / "proc",
+                         .sysRoot = tree.root(),
+                         .rootPath = tree.root(),
+                         .interfaces = nullptr});
     collector.sample();
-    Config config;
-    config.token = "t";
-    AgentServer server(config, collector);
+    AgentServer server(Config{.token = "t"}, collector);
     const auto ok = server.handle({"GET", "/metrics", {"t"}, {}, ""});
     EXPECT_EQ(ok.status, 200);
     EXPECT_NE(ok.body.find("\"hostname\":\"bad\xEF\xBF\xBDname\""), std::string::npos) << ok.body;
@@ -196,6 +183,10 @@ TEST(Requests, ExactlyOneRightCredential)
         {"bearer, scheme in other case", "GET", "/metrics/prometheus", {}, {"bEARER t"}, 200},
         {"header token on the Prometheus path", "GET", "/metrics/prometheus", {"t"}, {}, 200},
         {"nothing", "GET", "/metrics/prometheus", {}, {}, 401},
+        {"empty token", "GET", "/metrics", {""}, {}, 401},
+        {"the token and more", "GET", "/metrics", {"tt"}, {}, 401},
+        {"the token in another case", "GET", "/metrics", {"T"}, {}, 401},
+        {"unknown path without a token", "GET", "/metrics.json", {}, {}, 404},
         {"wrong bearer", "GET", "/metrics", {}, {"Bearer x"}, 401},
         {"bearer without a token", "GET", "/metrics", {}, {"Bearer"}, 401},
         {"another scheme", "GET", "/metrics", {}, {"Basic dDp0"}, 401},
@@ -220,9 +211,7 @@ TEST(Requests, ExactlyOneRightCredential)
 TEST(Requests, RefusalsAreLoggedAtMostOnceAMinuteWithACount)
 {
     Collector collector({});
-    Config config;
-    config.token = "t";
-    AgentServer server(config, collector);
+    AgentServer server(Config{.token = "t"}, collector);
     testing::internal::CaptureStderr();
     const auto start = AgentServer::SteadyClock::now();
     for (const char *peer : {"192.0.2.1", "192.0.2.2", "192.0.2.3"})

@@ -4,15 +4,14 @@
 #include "model/Snapshot.h"
 
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <sys/prctl.h>
 
@@ -36,31 +35,24 @@ class TestAgentHttp : public QObject
         const QString path = m_dir.filePath(relative);
         QDir().mkpath(QFileInfo(path).path());
         QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
             qFatal("cannot write %s", qPrintable(path));
         file.close();
         file.setPermissions(mode);
         return path;
     }
-    std::pair<int, QByteArray> request(const QByteArray &method, const QString &path, const QByteArray &token)
-    {
-        QNetworkRequest req(QUrl(u"http://127.0.0.1:%1%2"_s.arg(m_port).arg(path)));
-        req.setTransferTimeout(5000);
-        if (!token.isNull()) req.setRawHeader("X-Monitor-Token", token);
-        QNetworkReply *reply = m_network.sendCustomRequest(req, method);
-        QEventLoop loop;
-        connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-        loop.exec();
-        reply->deleteLater();
-        return {reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
-    }
+    // A reading through the console's own decoder; the query string is no part of the path.
     MetricsSnapshot poll()
     {
-        const auto [status, body] = request("GET", u"/metrics"_s, "t0ken");
-        const auto decoded = vantor::decodeSnapshot(body);
-        if (status != 200 || !std::holds_alternative<MetricsSnapshot>(decoded))
-            qFatal("no reading: %d", status);
+        QNetworkRequest request(QUrl(u"http://127.0.0.1:%1/metrics?x=1"_s.arg(m_port)));
+        request.setTransferTimeout(5000);
+        request.setRawHeader("X-Monitor-Token", "t0ken");
+        QNetworkReply *reply = m_network.get(request);
+        QSignalSpy finished(reply, &QNetworkReply::finished);
+        if (!finished.wait(10000)) qFatal("no reply");
+        reply->deleteLater();
+        const auto decoded = vantor::decodeSnapshot(reply->readAll());
+        if (!std::holds_alternative<MetricsSnapshot>(decoded)) qFatal("no reading");
         return std::get<MetricsSnapshot>(decoded);
     }
 
@@ -93,46 +85,18 @@ private Q_SLOTS:
         // The agent goes down with this test even when the test dies without cleaning up.
         m_agent.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
         m_agent.start(QStringLiteral(VANTOR_AGENT_BINARY), {u"--config"_s, config, u"--port"_s, u"0"_s});
-        QVERIFY(m_agent.waitForStarted());
-        // The agent names its port once it listens.
-        QRegularExpression listening(u"listening on 127\\.0\\.0\\.1 port (\\d+)"_s);
+        const QRegularExpression listening(u"listening on 127\\.0\\.0\\.1 port (\\d+)"_s);
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT(
             (out += m_agent.readAllStandardOutput(), listening.match(QString::fromUtf8(out)).hasMatch()),
             10000);
         m_port = listening.match(QString::fromUtf8(out)).captured(1).toInt();
-        QVERIFY(m_port > 0);
     }
     void cleanupTestCase()
     {
-        if (m_agent.state() == QProcess::NotRunning) return;
         m_agent.terminate();
         QVERIFY(m_agent.waitForFinished(5000));
-        QCOMPARE(m_agent.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(m_agent.exitCode(), 0);
-    }
-
-    // The request rules themselves are checked in-process; these go through the real HTTP server.
-    void statuses_data()
-    {
-        QTest::addColumn<QByteArray>("method");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QByteArray>("token");
-        QTest::addColumn<int>("status");
-        QTest::newRow("query string") << "GET"_ba << u"/metrics?x=1"_s << "t0ken"_ba << 200;
-        QTest::newRow("no token") << "GET"_ba << u"/metrics"_s << QByteArray() << 401;
-        QTest::newRow("other path, no token") << "GET"_ba << u"/metrics.json"_s << QByteArray() << 404;
-        QTest::newRow("post") << "POST"_ba << u"/metrics"_s << "t0ken"_ba << 405;
-    }
-    void statuses()
-    {
-        QFETCH(QByteArray, method);
-        QFETCH(QString, path);
-        QFETCH(QByteArray, token);
-        QFETCH(int, status);
-        const auto [got, body] = request(method, path, token);
-        QCOMPARE(got, status);
-        QCOMPARE(body.contains("cpuUsage"), status == 200);
+        QCOMPARE(std::pair(m_agent.exitStatus(), m_agent.exitCode()), std::pair(QProcess::NormalExit, 0));
     }
 
     // The agent's figures arrive through the console's own decoder; an alert keeps its identity.
@@ -159,19 +123,6 @@ private Q_SLOTS:
         QCOMPARE(next.size(), 1);
         QCOMPARE(next[0].id, m.alerts[0].id);
         QCOMPARE(next[0].createdAt, m.alerts[0].createdAt);
-    }
-
-    void openConfigurationIsWarnedAbout()
-    {
-        const QString path =
-            writeFile(u"open.json"_s, R"({"token": "do-not-print-me"})"_ba,
-                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-        QProcess agent;
-        agent.start(QStringLiteral(VANTOR_AGENT_BINARY), {u"--check"_s, u"--config"_s, path});
-        QVERIFY(agent.waitForFinished(10000));
-        QCOMPARE(agent.exitCode(), 0);
-        const QByteArray output = agent.readAllStandardError() + agent.readAllStandardOutput();
-        QVERIFY2(output.contains("chmod 600") && !output.contains("do-not-print-me"), output.constData());
     }
 };
 
