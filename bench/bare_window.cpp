@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reference for bench_footprint: a bare Qt Widgets window with Chinese text and nine progress bars,
 // the size of the console's window, linked against nothing but Qt Widgets. Quits by itself after 11 min.
 

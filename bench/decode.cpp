@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Decode throughput of agent replies: a typical one (about 2 KB: hardware and network sections, three
 // alerts and a notice, like a real agent's reply) and a large one (several MB of alerts). Each
 // repetition decodes the same body over and over for a fixed time; the figure is the median over the

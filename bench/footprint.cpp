@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Resident memory of the console beside a bare Qt Widgets window, started side by side in one run under
 // the same conditions: the same platform plugin (offscreen unless QT_QPA_PLATFORM says otherwise), the
 // same throw-away HOME and XDG folders, whose nodes.json lists three fake agents on 127.0.0.1. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hostile reply bodies, each within the 8 MiB reply cap, through the console's whole decode
 // (decodeSnapshot): the time of one decode and the growth of peak resident memory it causes. Every
 // case runs in a child of its own, so memory freed by an earlier case cannot hide the growth of a later.

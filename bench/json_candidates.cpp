@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two JSON libraries considered for reading agent replies, against Qt's parser, on the same bodies:
 // parse (and full validation) only, no records. Throughput for the typical and large reply; time and
 // peak memory growth for the hostile bodies, one parse each with a fresh parser.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Resident memory of the console window after refresh cycles: the real ContentView on the offscreen
 // platform, polling three fake agents on loopback that answer with a typical reply. The agents run in a
 // child process so that their memory is not counted. Cycles follow one another at once (the toolbar's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Refresh cycles of a store over N fake agents on loopback that answer after a fixed delay:
 // how much longer than the slowest agent a cycle takes, and the peak memory it needs. The agents are
 // served from a second thread, the store runs on the main thread as in the console.

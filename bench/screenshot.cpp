@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Renders the console window in demo mode and writes PNG files: overview.png, node-detail.png,
 // settings.png, long-names.png and long-names-detail.png (nine nodes with long names at the
 // smallest window size), and overview-dark.png and node-detail-dark.png (the dark scheme) in the

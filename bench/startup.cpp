@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up time of the console to its first shown window, on the offscreen platform, measured from
 // just before execve() in a fresh process. Two measurements, each repeated:
 //

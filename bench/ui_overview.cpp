@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Times the overview page: building and showing it with 3 nodes of 10,000 alerts each, updating
 // it in place with a changed reading, and one demo refresh of the whole window with 3 nodes.
 // Runs on the offscreen platform unless another one is chosen; touches only a temporary folder.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # vantor_install_gzipped(FILE DESTINATION COMPONENT): installs FILE compressed as DESTINATION/<name>.gz.
 # gzip -n leaves out the name and time stamp, so the same source gives the same bytes (Debian wants
 # manual pages and changelogs compressed this way).

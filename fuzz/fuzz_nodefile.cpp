@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Node files in both forms: reading never crashes, and a list that reads back from
 // its own saved form is the same list.
 #include "model/ServerNode.h"

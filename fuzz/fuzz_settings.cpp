@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings sheet's text, read as UTF-16 so that lone surrogates occur: the check never crashes,
 // always gives nodes or a message, and accepted nodes survive their own saved form.
 #include "ui/SettingsView.h"

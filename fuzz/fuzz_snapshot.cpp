@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Agent reply bodies: decoding must never crash, and whatever decodes must survive
 // being written back in the reply format and read again unchanged.
 #include "model/SnapshotEncoder.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the build into a scratch root and starts the installed console offscreen on a loopback
 # node list: it must still be running after two seconds. Usage: install_smoke.sh BUILD_DIR
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/AlertList.h"
 #include "ui/Format.h"
 #include "ui/Style.h"

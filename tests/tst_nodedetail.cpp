@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/AlertList.h"
 #include "ui/DetailMetric.h"
 #include "ui/ElidedLabel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "FakeAgent.h"
 #include "FakeNotifications.h"
 #include "StoreFixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "FakeAgent.h"
 #include "StoreFixture.h"
 #include "ui/AlertList.h"

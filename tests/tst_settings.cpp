@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "StoreFixture.h"
 #include "ui/SettingsView.h"
 

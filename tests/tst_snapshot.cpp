@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "model/NodeRuntime.h"
 #include "model/SnapshotEncoder.h"
 

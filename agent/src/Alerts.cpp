@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Alerts.h"
 
 namespace vantor::agent {

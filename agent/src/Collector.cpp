@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Collector.h"
 
 #include "Text.h"

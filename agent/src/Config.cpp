@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Config.h"
 
 #include "Text.h"

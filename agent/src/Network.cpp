@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Network.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ProcParse.h"
 
 #include "Text.h"

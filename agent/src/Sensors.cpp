@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Sensors.h"
 
 #include "Text.h"

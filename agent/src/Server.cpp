@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Server.h"
 
 #include "Prometheus.h"

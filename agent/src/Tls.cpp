@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Tls.h"
 
 #include <gnutls/gnutls.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vantor-agent: answers the Vantor console's GET /metrics (and Prometheus) with this machine's figures.
 
 #include "Collector.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The real vantor-agent as a child process, and an HTTP client for it (libcurl), for the tests that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // A strict reader of Prometheus's text exposition format 0.0.4, written from the format's description:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Clients that try to exhaust the agent without knowing its token, each while a good client polls it
 // once a second. Every attack is bounded in count and time and ends by itself.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real agent over loopback: refused starts, reloads on SIGHUP, HTTPS, the Prometheus text, stops.
 
 #include "AgentProcess.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Parsers of the kernel's files, sensors, address ranges and the assembled reading, on fixture texts.
 
 #include "Collector.h"

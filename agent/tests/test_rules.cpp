@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Configuration, alert rules and their lifetime, the service probe and the request rules.
 
 #include "Alerts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Starts the real vantor-agent on loopback with fixture /proc and /sys trees and a fake systemctl, and
 // reads its replies the way the console does.
 

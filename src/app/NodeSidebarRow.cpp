@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "NodeSidebarRow.h"
 
 #include "ui/ElidedLabel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Notifier.h"
 
 #include "store/MonitorStore.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "SidebarButton.h"
 
 #include "ui/Icons.h"

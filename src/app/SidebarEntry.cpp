@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "SidebarEntry.h"
 
 #include "ui/Style.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ColorSchemeWatcher.h"
 #include "ContentView.h"
 #include "Notifier.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vantor-check: polls one agent exactly as the console's refresh cycle does, or decodes a saved
 // reply body, and prints what the console would make of it.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "JsonRead.h"
 
 #include <nlohmann/json.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "NodeRuntime.h"
 
 namespace vantor {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ServerNode.h"
 
 #include "JsonRead.h"

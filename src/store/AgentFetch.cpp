@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "AgentFetch.h"
 
 #include <QCoreApplication>

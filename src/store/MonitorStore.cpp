@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "MonitorStore.h"
 
 #include "DemoMetrics.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "AlertList.h"
 
 #include "AlertRowDelegate.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "AlertListModel.h"
 
 #include "Format.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "AlertRowDelegate.h"
 
 #include "AlertListModel.h"

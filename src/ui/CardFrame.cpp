@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "CardFrame.h"
 
 #include "Style.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "DetailMetric.h"
 
 #include "ElidedLabel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "InfoCard.h"
 
 #include "ElidedLabel.h"

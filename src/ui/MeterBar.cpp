@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "MeterBar.h"
 
 #include "Format.h"

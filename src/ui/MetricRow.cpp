@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "MetricRow.h"
 
 #include "ElidedLabel.h"

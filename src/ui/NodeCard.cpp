@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "NodeCard.h"
 
 #include "ElidedLabel.h"

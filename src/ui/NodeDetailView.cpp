@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "NodeDetailView.h"
 
 #include "AlertList.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "OverviewView.h"
 
 #include "AlertList.h"

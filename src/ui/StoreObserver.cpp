@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "StoreObserver.h"
 
 #include "store/MonitorStore.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "SummaryCard.h"
 
 #include "ElidedLabel.h"

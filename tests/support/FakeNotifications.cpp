@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "FakeNotifications.h"
 
 #include <QDBusMessage>
