@@ -10,13 +10,10 @@
 #include "Replies.h"
 #include "model/Snapshot.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 
 #include <cstdio>
 #include <cstring>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace vantor;
 using namespace vantor::bench;
@@ -44,30 +41,20 @@ int main()
     int failures = 0;
     std::printf("%-44s %9s %9s %9s  %s\n", "body", "bytes", "ms", "peak MB", "result");
     for (const Case &c : cases) {
-        std::fflush(stdout);
-        const pid_t child = fork();
-        if (child == 0) {
-            resetPeak();
-            const qint64 before = statusKb("VmRSS:");
-            QElapsedTimer clock;
-            clock.start();
-            const auto decoded = decodeSnapshot(c.body);
-            const double ms = double(clock.nsecsElapsed()) / 1e6;
-            const double grown = double(statusKb("VmHWM:") - before) / 1024.0;
+        const int status = inChild([&c] {
+            std::variant<MetricsSnapshot, QString> decoded;
+            const Peak peak = measurePeak([&] { decoded = decodeSnapshot(c.body); });
             const auto *snapshot = std::get_if<MetricsSnapshot>(&decoded);
             const QString result = snapshot
                                        ? QStringLiteral("decoded, %1 alerts").arg(snapshot->alerts.size())
                                        : std::get<QString>(decoded).left(60);
-            std::printf("%-44s %9lld %9.1f %9.1f  %s\n", c.label, static_cast<long long>(c.body.size()), ms,
-                        grown, qPrintable(result));
-            std::printf("BENCH hostile_%s_ms %.1f ms\nBENCH hostile_%s_mb %.1f MB\n", c.key, ms, c.key,
-                        grown);
-            std::fflush(stdout);
-            _exit(bool(snapshot) == c.decodes ? 0 : 1);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            std::printf("%-44s %9lld %9.1f %9.1f  %s\n", c.label, static_cast<long long>(c.body.size()),
+                        peak.ms, peak.grownMb, qPrintable(result));
+            std::printf("BENCH hostile_%s_ms %.1f ms\nBENCH hostile_%s_mb %.1f MB\n", c.key, peak.ms, c.key,
+                        peak.grownMb);
+            return bool(snapshot) == c.decodes ? 0 : 1;
+        });
+        if (status != 0) {
             std::fprintf(stderr, "bench_hostile: %s: unexpected result\n", c.key);
             ++failures;
         }

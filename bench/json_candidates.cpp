@@ -17,8 +17,6 @@
 
 #include <cstdio>
 #include <functional>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace vantor::bench;
 
@@ -168,6 +166,7 @@ int main()
         {"nesting 1025 deep", deepNestingBody(1025)},
     };
     for (const auto &[name, body] : hostile) {
+        const char *label = name;
         const QByteArray pad = padded(body);
         const std::pair<const char *, std::function<bool()>> readers[] = {
             {"Qt", [&] { return qtParse(body); }},
@@ -183,23 +182,14 @@ int main()
                  return simdjsonOnDemand(p, pad);
              }},
         };
-        for (const auto &[reader, work] : readers) {
-            std::fflush(stdout);
-            // A child per reader, so that memory freed by an earlier one cannot hide growth.
-            const pid_t child = fork();
-            if (child == 0) {
-                resetPeak();
-                const qint64 before = statusKb("VmRSS:");
-                QElapsedTimer clock;
-                clock.start();
-                const bool ok = work();
-                const double ms = double(clock.nsecsElapsed()) / 1e6;
-                const double peak = double(statusKb("VmHWM:") - before) / 1024.0;
-                std::printf("%-22s %-10s %10.1f %10.1f %8s\n", name, reader, ms, peak, ok ? "ok" : "refused");
-                std::fflush(stdout);
-                _exit(0);
-            }
-            waitpid(child, nullptr, 0);
+        for (const auto &reader : readers) {
+            inChild([&] {
+                bool ok = false;
+                const Peak peak = measurePeak([&] { ok = reader.second(); });
+                std::printf("%-22s %-10s %10.1f %10.1f %8s\n", label, reader.first, peak.ms, peak.grownMb,
+                            ok ? "ok" : "refused");
+                return 0;
+            });
         }
     }
     return 0;
