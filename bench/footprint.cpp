@@ -40,10 +40,10 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// kB figures of /proc/PID/status, e.g. statusKb(pid, "VmRSS:").
-long statusKb(qint64 pid, const QByteArray &field)
+// kB figures of /proc/PID/status or another /proc/PID file, e.g. statusKb(pid, "VmRSS:").
+long statusKb(qint64 pid, const QByteArray &field, const QString &file = u"status"_s)
 {
-    QFile status(u"/proc/%1/status"_s.arg(pid));
+    QFile status(u"/proc/%1/%2"_s.arg(pid).arg(file));
     if (!status.open(QIODevice::ReadOnly)) return -1;
     for (const QByteArray &line : status.readAll().split('\n'))
         if (line.startsWith(field)) return line.mid(field.size()).simplified().split(' ').value(0).toLong();
@@ -192,6 +192,15 @@ int main(int argc, char **argv)
         std::printf("%-12s VmRSS %6.1f MB (anonymous %6.1f, file-backed %6.1f)\n", "bare window", bareMb,
                     double(statusKb(b, "RssAnon:")) / 1024.0, double(statusKb(b, "RssFile:")) / 1024.0);
         std::printf("ratio %.2f\n", consoleMb / bareMb);
+        // Pages only this process maps: what its exit would give back. Library and font pages that
+        // another running program also maps (the two children share Qt's) are left out.
+        const auto privateMb = [](qint64 pid) {
+            return double(statusKb(pid, "Private_Clean:", u"smaps_rollup"_s) +
+                          statusKb(pid, "Private_Dirty:", u"smaps_rollup"_s)) /
+                   1024.0;
+        };
+        std::printf("private      console %6.1f MB, bare window %6.1f MB, ratio %.2f\n", privateMb(a),
+                    privateMb(b), privateMb(a) / privateMb(b));
         std::printf("BENCH rss_console_1min %.1f MB\n", consoleMb);
         std::printf("BENCH rss_bare_window_1min %.1f MB\n", bareMb);
         std::printf("BENCH rss_ratio_to_bare %.2f x\n", consoleMb / bareMb);
