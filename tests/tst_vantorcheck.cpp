@@ -3,7 +3,6 @@
 #include "StoreFixture.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -22,23 +21,14 @@ struct Run {
     QByteArray out, err;
 };
 
-QString toolPath(const QString &name = u"vantor-check"_s)
-{
-    const QString dir = QCoreApplication::applicationDirPath();
-    for (const QString &candidate : QStringList{dir + u"/../src/"_s + name, dir + u"/src/"_s + name})
-        if (QFileInfo::exists(candidate)) return candidate;
-    return {};
-}
-
-// Runs the tool while this process's event loop keeps serving the fake agents.
-Run runTool(const QStringList &args, const QByteArray &input = {},
-            const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
-            const QString &tool = toolPath())
+// Runs a program while this process's event loop keeps serving the fake agents.
+Run runTool(const QStringList &args, const QByteArray &input, const QProcessEnvironment &env,
+            const QString &program = u"vantor-check"_s)
 {
     QProcess process;
     QSignalSpy finished(&process, &QProcess::finished);
     process.setProcessEnvironment(env);
-    process.start(tool, args);
+    process.start(QCoreApplication::applicationDirPath() + u"/../src/"_s + program, args);
     process.write(input);
     process.closeWriteChannel();
     if (!finished.wait(15000)) process.kill();
@@ -53,198 +43,121 @@ class VantorCheckTest : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase()
+    // Each case runs twice, for the text and the JSON verdict.
+    void verdicts_data()
     {
-        QVERIFY2(!toolPath().isEmpty() && !toolPath(u"vantor"_s).isEmpty(), "the programs are not built");
+        QTest::addColumn<QString>("args");        // URL: the agent; FILE: a file holding the body
+        QTest::addColumn<QByteArray>("body");     // the agent's reply, FILE's contents and standard input
+        QTest::addColumn<QString>("environment"); // VANTOR_TOKEN; empty: not set
+        QTest::addColumn<QByteArray>("sent");     // the token header's value; empty: no header
+        QTest::addColumn<QString>("message");     // empty: the reply is good; else the agent answers 401
+        const QString wrong = u"HTTP 响应异常"_s;
+        MetricsSnapshot reading = sampleReading(12.25, {u"warning"_s});
+        reading.notices = QList<ServerAlert>{};
+        const QByteArray good = replyBody(reading);
+        QTest::newRow("token option over environment")
+            << u"--token=mine URL"_s << QByteArray("{}") << u"env"_s << QByteArray("mine") << wrong;
+        QTest::newRow("token file over environment, line break dropped, blanks kept")
+            << u"--token-file FILE URL"_s << QByteArray(" s3 cret \r\n") << u"env"_s
+            << QByteArray(" s3 cret ") << wrong;
+        QTest::newRow("token from environment")
+            << u"URL"_s << QByteArray("{}") << u"env"_s << QByteArray("env") << wrong;
+        QTest::newRow("good reply, no token") << u"URL"_s << good << QString() << QByteArray() << QString();
+        QTest::newRow("bad body from a file")
+            << u"--file FILE"_s << QByteArray(R"({"cpuUsage": "high"})") << QString() << QByteArray()
+            << u"$.cpuUsage: expected a number"_s;
+        QTest::newRow("good body from standard input")
+            << u"--file -"_s << good << QString() << QByteArray() << QString();
     }
-    void goodReply();
-    void tokenSources_data();
-    void tokenSources();
-    void helpAndVersion_data();
-    void helpAndVersion();
-    void verdicts_data();
-    void verdicts();
-    void badArguments_data();
-    void badArguments();
+
+    void verdicts()
+    {
+        QFETCH(QString, args);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, environment);
+        QFETCH(QByteArray, sent);
+        QFETCH(QString, message);
+        FakeAgent agent;
+        agent.answer(message.isEmpty() ? 200 : 401, body);
+        QTemporaryFile file;
+        QVERIFY(file.open() && file.write(body) == body.size());
+        file.close();
+        QStringList arguments = args.split(u' ');
+        arguments.replaceInStrings(u"URL"_s, agent.url()).replaceInStrings(u"FILE"_s, file.fileName());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(u"VANTOR_TOKEN"_s);
+        if (!environment.isEmpty()) env.insert(u"VANTOR_TOKEN"_s, environment);
+        const QByteArray input = args.endsWith(u'-') ? body : QByteArray();
+        const bool polled = args.endsWith(u"URL"_s);
+
+        const Run text = runTool(arguments, input, env);
+        const Run json = runTool(arguments + QStringList{u"--json"_s}, input, env);
+        const QJsonObject out = QJsonDocument::fromJson(json.out).object();
+        QCOMPARE(text.exitCode, message.isEmpty() ? 0 : 1);
+        QCOMPARE(json.exitCode, text.exitCode);
+        if (message.isEmpty()) {
+            QVERIFY2(text.out.startsWith("status: warning\ncpuUsage: 12.25\n"), text.out);
+            QVERIFY(text.out.contains(u"[warning] 标题 — 说明"_s.toUtf8()));
+            QCOMPARE(out, (QJsonObject{{u"ok"_s, true},
+                                       {u"status"_s, u"warning"_s},
+                                       {u"reading"_s, QJsonDocument::fromJson(body).object()}}));
+        } else {
+            QJsonObject expected{{u"ok"_s, false}, {u"error"_s, message}};
+            if (polled) expected.insert(u"httpStatus"_s, 401);
+            QCOMPARE(QString::fromUtf8(text.out), message + (polled ? u"\nHTTP status: 401\n"_s : u"\n"_s));
+            QCOMPARE(out, expected);
+        }
+        QCOMPARE(agent.requests().size(), polled ? 2 : 0);
+        for (const auto &request : agent.requests())
+            QCOMPARE(request.header("X-Monitor-Token"), sent.isEmpty() ? std::nullopt : std::optional(sent));
+    }
+
+    // Help and version print and end without a display: a window, or even a connection to a display,
+    // would fail. Usage errors print to standard error only and end with 2.
+    void commandLine_data()
+    {
+        QTest::addColumn<QString>("args"); // the program, then its arguments
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("printed"); // a line of standard output
+        QTest::newRow("console help")
+            << u"vantor --help"_s << 0 << u"  -v, --version  Show the version and exit."_s;
+        QTest::newRow("console version") << u"vantor --version"_s << 0 << u"vantor " VANTOR_VERSION ""_s;
+        QTest::newRow("check help")
+            << u"vantor-check -h"_s << 0
+            << u"  URL                  The agent's address, e.g. http://127.0.0.1:9100/metrics"_s;
+        QTest::newRow("check version")
+            << u"vantor-check --version"_s << 0 << u"vantor-check " VANTOR_VERSION ""_s;
+        const QString url = u" http://127.0.0.1:1/"_s;
+        for (const auto &[name, args] : std::initializer_list<std::pair<const char *, QString>>{
+                 {"nothing", {}},
+                 {"unknown option", u" --verbose"_s + url},
+                 {"two URLs", url + url},
+                 {"missing file", u" --file /nonexistent/reply.json"_s},
+                 {"token twice", u" --token=a --token=b"_s + url},
+                 {"token and token file", u" --token a --token-file /dev/null"_s + url},
+                 {"token for a file", u" --token-file /dev/null --file -"_s},
+                 {"missing token file", u" --token-file /nonexistent/token"_s + url}})
+            QTest::newRow(name) << u"vantor-check"_s + args << 2 << QString();
+        QTest::newRow("console with an argument") << u"vantor --json"_s << 2 << QString();
+    }
+
+    void commandLine()
+    {
+        QFETCH(QString, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, printed);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(u"DISPLAY"_s);
+        env.remove(u"WAYLAND_DISPLAY"_s);
+        env.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
+        const QStringList words = args.split(u' ', Qt::SkipEmptyParts);
+        const Run run = runTool(words.mid(1), {}, env, words[0]);
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(run.out.isEmpty(), printed.isEmpty());
+        QCOMPARE(run.err.isEmpty(), exitCode == 0);
+        if (!printed.isEmpty()) QVERIFY2(QString::fromUtf8(run.out).split(u'\n').contains(printed), run.out);
+    }
 };
-
-void VantorCheckTest::goodReply()
-{
-    FakeAgent agent;
-    MetricsSnapshot reading = sampleReading(12.25, {u"warning"_s});
-    reading.notices = QList<ServerAlert>{};
-    agent.answer(200, replyBody(reading));
-
-    const Run json = runTool({u"--json"_s, u"--token"_s, u"abc"_s, agent.url()});
-    QCOMPARE(json.exitCode, 0);
-    const QJsonObject out = QJsonDocument::fromJson(json.out).object();
-    QCOMPARE(out.value(u"ok"_s), QJsonValue(true));
-    QCOMPARE(out.value(u"status"_s), QJsonValue(u"warning"_s));
-    QCOMPARE(out.value(u"reading"_s).toObject(), QJsonDocument::fromJson(replyBody(reading)).object());
-    QCOMPARE(agent.requests().value(0).header("X-Monitor-Token"), QByteArray("abc"));
-
-    const Run text = runTool({agent.url()});
-    QCOMPARE(text.exitCode, 0);
-    QVERIFY(text.out.startsWith("status: warning\ncpuUsage: 12.25\n"));
-    QVERIFY(text.out.contains(u"[warning] 标题 — 说明"_s.toUtf8()));
-    QCOMPARE(agent.requests().value(1).header("X-Monitor-Token"), std::nullopt);
-}
-
-void VantorCheckTest::tokenSources_data()
-{
-    QTest::addColumn<QStringList>("args");        // before the URL; TOKENFILE stands for the file
-    QTest::addColumn<QByteArray>("fileContents"); // of the token file
-    QTest::addColumn<QString>("environment");     // VANTOR_TOKEN; empty: not set
-    QTest::addColumn<QByteArray>("sent");         // the header's value; empty: no header
-    QTest::newRow("option wins over environment")
-        << QStringList{u"--token=mine"_s} << QByteArray() << u"from-env"_s << QByteArray("mine");
-    QTest::newRow("file wins over environment, line break dropped, blanks kept")
-        << QStringList{u"--token-file"_s, u"TOKENFILE"_s} << QByteArray(" s3 cret \r\n") << u"from-env"_s
-        << QByteArray(" s3 cret ");
-    QTest::newRow("environment") << QStringList{} << QByteArray() << u"from-env"_s << QByteArray("from-env");
-    QTest::newRow("none") << QStringList{} << QByteArray() << QString() << QByteArray();
-}
-
-void VantorCheckTest::tokenSources()
-{
-    QFETCH(QStringList, args);
-    QFETCH(QByteArray, fileContents);
-    QFETCH(QString, environment);
-    QFETCH(QByteArray, sent);
-    FakeAgent agent;
-    agent.answer(401, "{}");
-    QTemporaryFile file;
-    QVERIFY(file.open() && file.write(fileContents) == fileContents.size());
-    file.close();
-    args.replaceInStrings(u"TOKENFILE"_s, file.fileName());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(u"VANTOR_TOKEN"_s);
-    if (!environment.isEmpty()) env.insert(u"VANTOR_TOKEN"_s, environment);
-
-    const Run run = runTool(args + QStringList{agent.url()}, {}, env);
-    QCOMPARE(run.exitCode, 1);
-    QCOMPARE(run.out, QByteArray("HTTP 响应异常\nHTTP status: 401\n"));
-    QCOMPARE(agent.requests().size(), 1);
-    QCOMPARE(agent.requests()[0].header("X-Monitor-Token"),
-             sent.isEmpty() ? std::nullopt : std::optional(sent));
-}
-
-void VantorCheckTest::helpAndVersion_data()
-{
-    QTest::addColumn<QString>("program");
-    QTest::addColumn<QString>("option");
-    QTest::addColumn<QStringList>("printed"); // lines the output must hold
-    QTest::newRow("console help") << u"vantor"_s << u"--help"_s
-                                  << QStringList{u"  -v, --version  Show the version and exit."_s};
-    QTest::newRow("console version") << u"vantor"_s << u"--version"_s
-                                     << QStringList{u"vantor " VANTOR_VERSION ""_s};
-    QTest::newRow("check help")
-        << u"vantor-check"_s << u"-h"_s
-        << QStringList{u"  --token-file <PATH>  Read the token from PATH; line breaks at its end are"_s,
-                       u"  URL                  The agent's address, e.g. http://127.0.0.1:9100/metrics"_s};
-    QTest::newRow("check version") << u"vantor-check"_s << u"--version"_s
-                                   << QStringList{u"vantor-check " VANTOR_VERSION ""_s};
-}
-
-// They print and end without a display: a window, or even a connection to a display, would fail.
-void VantorCheckTest::helpAndVersion()
-{
-    QFETCH(QString, program);
-    QFETCH(QString, option);
-    QFETCH(QStringList, printed);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(u"DISPLAY"_s);
-    env.remove(u"WAYLAND_DISPLAY"_s);
-    env.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
-    const Run run = runTool({option}, {}, env, toolPath(program));
-    QCOMPARE(run.exitCode, 0);
-    QCOMPARE(run.err, QByteArray());
-    const QStringList lines = QString::fromUtf8(run.out).split(u'\n');
-    for (const QString &line : printed)
-        QVERIFY2(lines.contains(line), qPrintable(line));
-}
-
-void VantorCheckTest::verdicts_data()
-{
-    QTest::addColumn<QString>("source"); // where the reply comes from: agent, file or stdin
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QString>("message"); // empty: the reply is good
-    QTest::addColumn<int>("httpStatus");  // 0: none to show
-    const QByteArray bad = R"({"cpuUsage": "high"})";
-    QTest::newRow("wrong token") << u"agent"_s << 401 << QByteArray("{}") << u"HTTP 响应异常"_s << 401;
-    QTest::newRow("reply is not a reading")
-        << u"agent"_s << 200 << QByteArray("[]") << u"$: expected an object"_s << 0;
-    QTest::newRow("bad body from a file") << u"file"_s << 0 << bad << u"$.cpuUsage: expected a number"_s << 0;
-    QTest::newRow("good body from standard input")
-        << u"stdin"_s << 0 << replyBody(sampleReading(1)) << QString() << 0;
-}
-
-void VantorCheckTest::verdicts()
-{
-    QFETCH(QString, source);
-    QFETCH(int, status);
-    QFETCH(QByteArray, body);
-    QFETCH(QString, message);
-    QFETCH(int, httpStatus);
-    FakeAgent agent;
-    agent.answer(status, body);
-    QTemporaryFile file;
-    QVERIFY(file.open() && file.write(body) == body.size());
-    file.close();
-    const QStringList args = source == u"agent"_s
-                                 ? QStringList{agent.url()}
-                                 : QStringList{u"--file"_s, source == u"file"_s ? file.fileName() : u"-"_s};
-    const QByteArray input = source == u"stdin"_s ? body : QByteArray();
-
-    const Run text = runTool(args, input);
-    QCOMPARE(text.exitCode, message.isEmpty() ? 0 : 1);
-    if (message.isEmpty())
-        QVERIFY(text.out.startsWith("status: online\n"));
-    else
-        QCOMPARE(QString::fromUtf8(text.out),
-                 message + u'\n' + (httpStatus ? u"HTTP status: %1\n"_s.arg(httpStatus) : QString()));
-
-    const Run json = runTool(args + QStringList{u"--json"_s}, input);
-    QCOMPARE(json.exitCode, text.exitCode);
-    const QJsonObject out = QJsonDocument::fromJson(json.out).object();
-    if (message.isEmpty())
-        QCOMPARE(out.value(u"ok"_s), QJsonValue(true));
-    else if (httpStatus)
-        QCOMPARE(out, (QJsonObject{{u"ok"_s, false}, {u"error"_s, message}, {u"httpStatus"_s, httpStatus}}));
-    else
-        QCOMPARE(out, (QJsonObject{{u"ok"_s, false}, {u"error"_s, message}}));
-}
-
-void VantorCheckTest::badArguments_data()
-{
-    QTest::addColumn<QStringList>("args");
-    const QString url = u" http://127.0.0.1:1/"_s;
-    for (const auto &[name, args] : std::initializer_list<std::pair<const char *, QString>>{
-             {"nothing", {}},
-             {"unknown option", u"--verbose"_s + url},
-             {"token without value", url + u" --token"_s},
-             {"two URLs", url + url},
-             {"URL and file", url + u" --file -"_s},
-             {"missing file", u"--file /nonexistent/reply.json"_s},
-             {"token twice", u"--token=a --token=b"_s + url},
-             {"token and token file", u"--token a --token-file /dev/null"_s + url},
-             {"token for a file", u"--token-file /dev/null --file -"_s},
-             {"missing token file", u"--token-file /nonexistent/token"_s + url},
-             {"console with an argument", u"vantor --json"_s}})
-        QTest::newRow(name) << args.split(u' ', Qt::SkipEmptyParts);
-}
-
-void VantorCheckTest::badArguments()
-{
-    QFETCH(QStringList, args);
-    const bool console = args.value(0) == u"vantor"_s;
-    const Run run =
-        console ? runTool(args.mid(1), {}, QProcessEnvironment::systemEnvironment(), toolPath(u"vantor"_s))
-                : runTool(args);
-    QCOMPARE(run.exitCode, 2);
-    QVERIFY(run.out.isEmpty() && !run.err.isEmpty());
-}
 
 QTEST_GUILESS_MAIN(VantorCheckTest)
 #include "tst_vantorcheck.moc"
