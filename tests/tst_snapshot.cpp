@@ -175,6 +175,17 @@ private Q_SLOTS:
         QCOMPARE(m.status(), expected);
     }
 
+    // Names go both ways for exactly the four texts.
+    void statusNames()
+    {
+        const QString names[] = {u"online"_s, u"warning"_s, u"critical"_s, u"offline"_s};
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(statusName(NodeStatus(i)), names[i]);
+            QCOMPARE(statusFromName(names[i]), NodeStatus(i));
+            QVERIFY(!statusFromName(names[i].toUpper()) && !statusFromName(QString(names[i] + u' ')));
+        }
+    }
+
     // The empty reading is one shared object; a record that never answered holds it and is offline.
     void emptyIsShared()
     {
