@@ -128,10 +128,8 @@ private Q_SLOTS:
     void sidebarAndToolbar()
     {
         auto view = window(false);
-        const NodeSidebarRow *first = rows(*view).value(0);
-        auto row = [&] {
-            return QStringList{first->statusText(), first->dotColor().name(), first->cpuText()};
-        };
+        const NodeSidebarRow *top = rows(*view).value(0);
+        auto row = [&] { return QStringList{top->statusText(), top->dotColor().name(), top->cpuText()}; };
         QTest::qWait(100);
         QCOMPARE(agent->requests().size(), 0);
         QCOMPARE(row(), (QStringList{u"离线"_s, color(ColorRole::Gray).name(), u"0%"_s}));
@@ -153,10 +151,9 @@ private Q_SLOTS:
         QCOMPARE(rows(*view), before);
         QVERIFY(before[1]->hasFocus());
 
-        auto source = [box = view->findChild<QWidget *>(u"dataSource"_s)] {
-            return QStringList{box->findChild<StatusDot *>()->color().name(),
-                               box->findChild<QLabel *>()->text()};
-        };
+        const auto *dot = view->findChild<QWidget *>(u"dataSource"_s)->findChild<StatusDot *>();
+        const auto *caption = view->findChild<QWidget *>(u"dataSource"_s)->findChild<QLabel *>();
+        auto source = [&] { return QStringList{dot->color().name(), caption->text()}; };
         view->store()->apply(nodes(), true);
         QTRY_COMPARE(source(), (QStringList{color(ColorRole::Orange).name(), u"演示数据"_s}));
         view->store()->apply(nodes({u"x"_s, u"b"_s, u"c"_s}), false);
