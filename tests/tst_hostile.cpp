@@ -6,15 +6,11 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTest>
 #include <QTimer>
 
-#include <algorithm>
 #include <functional>
 #include <limits>
-#include <memory>
-#include <vector>
 
 #include <malloc.h>
 
@@ -29,8 +25,8 @@ Q_DECLARE_METATYPE(vantor::test::FakeAgent::Script)
 namespace {
 
 constexpr qint64 mib = 1024 * 1024;
-// The product's limits with every time at a tenth (a 4 s trickle becomes 400 ms); the size caps are
-// the product's own.
+// The product's limits with every time at a tenth (an 8 s deadline becomes 800 ms); the size caps
+// are the product's own.
 const FetchLimits tenth{500, 800, 8 * mib};
 
 // Under AddressSanitizer every allocation touches fresh pages and freed blocks stay resident in its
@@ -64,27 +60,18 @@ qint64 procStatus(QByteArrayView field)
 qint64 runQueueWaitNs()
 {
     QFile file(u"/proc/thread-self/schedstat"_s);
-    const QList<QByteArray> fields =
-        file.open(QIODevice::ReadOnly) ? file.readAll().split(' ') : QList<QByteArray>();
-    return fields.size() >= 2 ? fields[1].toLongLong() : -1;
+    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').value(1, "-1").toLongLong() : -1;
 }
 
-struct LoopFigures {
-    bool ended = false;
-    qint64 maxBlockedMs = 0; // between two turns of the event loop, less the time spent waiting for a CPU
-    qint64 elapsedMs = 0;
-    qint64 growth = -1; // resident bytes at the peak (without a peak counter, at the end) over the start
-};
-
-// Turns the event loop until `done` holds (checked every 5 ms) or the time is up, recording the
-// longest stretch the loop did not turn and the memory grown meanwhile. A plain QEventLoop waits:
-// QTest's own waits sleep between turns and would show as gaps. Time spent waiting for a CPU (other
-// tests running on a busy machine) is not the console's doing.
-LoopFigures watchLoop(const std::function<bool()> &done, int limitMs, const std::function<void()> &start)
+// Starts the store's timer and a first cycle, then turns the event loop until `done` holds (checked every 5
+// ms) or the time is up, and checks that it ended, that the loop never stood still for long and that memory
+// stayed bounded. A plain QEventLoop waits: QTest's own waits sleep between turns and would show as gaps.
+// Time spent waiting for a CPU (other tests running on a busy machine) is not the console's doing.
+void watchLoop(MonitorStore &store, int limitMs, const std::function<bool()> &done)
 {
     malloc_trim(0);                              // memory freed earlier must not hide this run's growth
     QFile clearRefs(u"/proc/self/clear_refs"_s); // "5" lowers the peak (VmHWM) to the current size
-    const bool peakKnown = clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
+    QVERIFY(clearRefs.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && clearRefs.write("5") == 1);
     const qint64 before = procStatus("VmRSS");
 
     QElapsedTimer clock;
@@ -104,50 +91,19 @@ LoopFigures watchLoop(const std::function<bool()> &done, int limitMs, const std:
     });
     QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
     clock.start();
-    start();
+    store.scheduleTimer();
+    store.refresh();
     ticker.start(5);
     loop.exec();
     mark();
-    const qint64 growth = before > 0 ? procStatus(peakKnown ? "VmHWM" : "VmRSS") - before : -1;
-    return {done(), maxBlocked / (1000 * 1000), clock.elapsed(), growth};
-}
-
-void checkFigures(const LoopFigures &run)
-{
+    const qint64 growth = before > 0 ? procStatus("VmHWM") - before : -1;
+    const qint64 blockedMs = maxBlocked / (1000 * 1000);
     qInfo("%s: %lld ms; event loop blocked %lld ms at most; resident growth %lld KiB at the peak",
-          QTest::currentDataTag() ? QTest::currentDataTag() : QTest::currentTestFunction(), run.elapsedMs,
-          run.maxBlockedMs, run.growth / 1024);
-    QVERIFY(run.ended);
-    QVERIFY2(run.maxBlockedMs < gapLimitMs, qPrintable(QString::number(run.maxBlockedMs)));
-    QVERIFY2(run.growth >= 0 && run.growth < growthLimit, qPrintable(QString::number(run.growth)));
-}
-
-Script trickled(Behaviour how, int intervalMs)
-{
-    return {.body = replyBody(sampleReading(1)), .behaviour = how, .trickleIntervalMs = intervalMs};
-}
-
-// The abuse shared by both tests: an endless head, a 1 MiB header line and an endless error body.
-const Script headerStream{.body = "X-Filler: " + QByteArray(54, 'f') + "\r\n",
-                          .behaviour = Behaviour::Raw,
-                          .head = "HTTP/1.1 200 OK\r\n"};
-const Script hugeHeaderLine{
-    .body = "l", .behaviour = Behaviour::Raw, .streamLength = mib, .head = "HTTP/1.1 200 OK\r\nX-Line: "};
-const Script endlessErrorBody{
-    .status = 500, .body = "error ", .behaviour = Behaviour::Stream, .sendLength = false};
-
-QByteArray garbage(qsizetype size)
-{
-    QRandomGenerator random(7);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &c : bytes)
-        c = char(random.bounded(256));
-    return bytes;
-}
-
-MetricsSnapshot withAlerts(qsizetype count)
-{
-    return sampleReading(55, QStringList(count, u"warning"_s));
+          QTest::currentDataTag() ? QTest::currentDataTag() : QTest::currentTestFunction(), clock.elapsed(),
+          blockedMs, growth / 1024);
+    QVERIFY(done());
+    QVERIFY2(blockedMs < gapLimitMs, qPrintable(QString::number(blockedMs)));
+    QVERIFY2(growth >= 0 && growth < growthLimit, qPrintable(QString::number(growth)));
 }
 
 } // namespace
@@ -171,40 +127,17 @@ void HostileTest::hostileAgent_data()
     QTest::addColumn<MetricsSnapshot>("reading");
 
     const QString tooLarge = u"agent 响应超过 8 MiB 上限"_s;
-    const QString headTooLarge = u"agent 响应头超过 64 KiB 上限"_s;
-    const QString notHttp = u"HTTP 响应异常"_s;
     const auto fails = [](const char *name, const Script &script, const QString &message) {
         QTest::newRow(name) << script << message << MetricsSnapshot();
     };
     const auto applies = [](const char *name, const MetricsSnapshot &reading) {
         QTest::newRow(name) << Script{.body = replyBody(reading)} << QString() << reading;
     };
+    const auto withAlerts = [](qsizetype n) { return sampleReading(55, QStringList(n, u"warning"_s)); };
 
-    const QByteArray noise = garbage(64 * 1024);
-    fails("garbage instead of HTTP",
-          {.body = noise, .behaviour = Behaviour::Raw, .streamLength = noise.size()}, notHttp);
-    fails("endless garbage instead of HTTP", {.body = noise, .behaviour = Behaviour::Raw}, notHttp);
-    fails(
-        "garbage body", {.body = noise},
-        u"JSON syntax error at line 1, column 1: syntax error while parsing value - invalid literal; last read: '\uFFFD'"_s);
-    fails("endless header lines", headerStream, headTooLarge);
-    fails("one 1 MiB header line", hugeHeaderLine, headTooLarge);
-    fails("endless body of a 500", endlessErrorBody, notHttp);
-    const Script streamed{
-        .body = R"({"alerts":[)", .behaviour = Behaviour::Stream, .streamLength = 1024 * mib};
+    const Script streamed{.body = R"({"alerts":[)", .streamLength = 1024 * mib};
     fails("1 GiB body, declared length", streamed, tooLarge);
-    Script untilClose = streamed, chunked = streamed;
-    untilClose.sendLength = false;
-    chunked.streamLength = -1;
-    chunked.chunked = true;
-    fails("1 GiB body until close", untilClose, tooLarge);
-    fails("endless chunked body", chunked, tooLarge);
-    // At a tenth: the body one byte per 4 s, the head one byte per second. Neither stalls; both
-    // run into the overall deadline.
-    fails("body trickled inside the stall limit", trickled(Behaviour::Trickle, 400),
-          u"agent 未在 0.8 秒内完成响应"_s);
-    fails("head trickled inside the stall limit", trickled(Behaviour::TrickleAll, 100),
-          u"agent 未在 0.8 秒内完成响应"_s);
+    fails("endless chunked body", {.body = streamed.body, .streamLength = -1, .chunked = true}, tooLarge);
     fails("deeply nested JSON",
           {.body = "{\"deep\":" + QByteArray(200000, '[') + QByteArray(200000, ']') + '}'},
           u"JSON nesting deeper than 1024 levels"_s);
@@ -213,22 +146,13 @@ void HostileTest::hostileAgent_data()
     fails(
         "invalid UTF-8", {.body = broken},
         u"JSON syntax error at line 1, column 141: syntax error while parsing value - invalid string: ill-formed UTF-8 byte; last read: '\"\uFFFD('"_s);
-    fails("100,000 alerts", {.body = replyBody(withAlerts(100000))}, tooLarge);
-    // A head cut off midway is not an HTTP reply.
-    fails("closes mid-header", {.behaviour = Behaviour::CloseMidHead}, u"HTTP 响应异常"_s);
     fails("redirect loop", {302, {}, {{"Location", "/metrics"}}}, u"agent 重定向次数过多"_s);
-    fails("accepts and never reads", {.behaviour = Behaviour::NeverRead}, u"agent 0.5 秒内无响应"_s);
 
     MetricsSnapshot extremes = sampleReading(1e308);
     extremes.memoryUsage = -0.0;
-    extremes.diskUsage = -1e308;
     extremes.uptimeSeconds = std::numeric_limits<double>::denorm_min();
-    extremes.servicesRunning = 0;
     extremes.servicesTotal = std::numeric_limits<qint64>::max();
     applies("1e308, -0 and other extremes", extremes);
-    MetricsSnapshot enormous = sampleReading(66, {u"critical"_s});
-    enormous.alerts[0].title = QString(tenth.maxBodyBytes - 1024, u'x');
-    applies("enormous string", enormous);
     // As many alerts as a reply within the body cap can carry.
     const qsizetype base = replyBody(withAlerts(0)).size();
     const qsizetype each = replyBody(withAlerts(1)).size() - base + 1; // one more comma
@@ -241,103 +165,74 @@ void HostileTest::hostileAgent()
     QFETCH(QString, message);
     QFETCH(MetricsSnapshot, reading);
 
-    FakeAgent victim, honest, other;
+    FakeAgent victim, honest;
     victim.setScript(script);
     const MetricsSnapshot good = sampleReading(10, {u"warning"_s});
     honest.answer(200, replyBody(good));
-    other.answer(200, replyBody(good));
-    TempNodeFiles files({{u"v"_s, u"V"_s, victim.url(), u"tok"_s},
-                         {u"h"_s, u"H"_s, honest.url(), u"tok"_s},
-                         {u"o"_s, u"O"_s, other.url(), u"tok"_s}});
+    TempNodeFiles files({{u"v"_s, u"V"_s, victim.url(), u"tok"_s}, {u"h"_s, u"H"_s, honest.url(), u"tok"_s}});
     MonitorStore store(files.locations());
     store.setFetchLimits(tenth);
 
     int cycles = 0; // a second cycle shows whether anything piles up
-    checkFigures(watchLoop(
-        [&] {
-            if (!store.isRefreshing() && cycles < 2 && ++cycles < 2) store.refresh();
-            return cycles == 2 && !store.isRefreshing();
-        },
-        40000, [&] { store.refresh(); }));
+    watchLoop(store, 40000, [&] {
+        if (!store.isRefreshing() && cycles < 2 && ++cycles < 2) store.refresh();
+        return cycles == 2 && !store.isRefreshing();
+    });
 
-    for (qsizetype i : {1, 2})
-        QCOMPARE(store.nodes()[i],
-                 (NodeRuntime{store.nodes()[i].node, good, NodeStatus::warning, std::nullopt}));
-    // One request a cycle, never sent again (an agent that never reads never shows a request).
-    if (script.status / 100 != 3)
-        QCOMPARE(victim.requests().size(), script.behaviour == Behaviour::NeverRead ? 0 : 2);
-
-    const NodeRuntime &v = store.nodes()[0];
-    QCOMPARE(v.errorMessage.value_or(QString()), message);
-    QCOMPARE(v.status, message.isEmpty() ? reading.status() : NodeStatus::offline);
-    if (message.isEmpty()) QCOMPARE(v.metrics, reading);
+    QCOMPARE(store.nodes()[1], (NodeRuntime{store.nodes()[1].node, good, NodeStatus::warning, std::nullopt}));
+    QCOMPARE(store.nodes()[0].errorMessage.value_or(QString()), message);
+    QCOMPARE(store.nodes()[0].metrics, message.isEmpty() ? reading : MetricsSnapshot::empty());
+    // One request a cycle, never sent again.
+    if (script.status != 302) QCOMPARE(victim.requests().size(), 2);
 }
 
 // At the product's own limits and period, all at once in one store: however the hostile agents
-// behave, the two honest ones are polled every 10 s, the event loop keeps turning and memory stays
+// behave, the honest one is polled every 10 s, the event loop keeps turning and memory stays
 // bounded.
 void HostileTest::cadenceBesideHostileAgents()
 {
-    struct Case {
-        const char *name;
-        Script script;
-        QString message;
+    const QString headTooLarge = u"agent 响应头超过 64 KiB 上限"_s, notHttp = u"HTTP 响应异常"_s;
+    const auto raw = [](const QByteArray &head, const QByteArray &body, qint64 length) {
+        return Script{.body = body, .behaviour = Behaviour::Raw, .streamLength = length, .head = head};
     };
-    const QList<Case> cases{
-        {"endless header lines", headerStream, u"agent 响应头超过 64 KiB 上限"_s},
-        {"one 1 MiB header line", hugeHeaderLine, u"agent 响应头超过 64 KiB 上限"_s},
-        {"endless body of a 500", endlessErrorBody, u"HTTP 响应异常"_s},
-        {"body one byte per 4 s", trickled(Behaviour::Trickle, 4000), u"agent 未在 8 秒内完成响应"_s},
+    const QList<std::tuple<const char *, Script, QString>> cases{
+        {"endless header lines", raw("HTTP/1.1 200 OK\r\n", "X-Filler: 0123456789\r\n", -1), headTooLarge},
+        {"one 1 MiB header line", raw("HTTP/1.1 200 OK\r\nX-Line: ", "l", mib), headTooLarge},
+        {"endless body of a 500",
+         {.status = 500, .body = "error ", .sendLength = false, .streamLength = -1},
+         notHttp},
         // Never quiet for 5 s, so only the overall deadline ends it.
-        {"head one byte per second", trickled(Behaviour::TrickleAll, 1000), u"agent 未在 8 秒内完成响应"_s},
-        {"garbage",
-         {.body = garbage(4096), .behaviour = Behaviour::Raw, .streamLength = 4096},
-         u"HTTP 响应异常"_s},
+        {"reply one byte per second",
+         {.body = replyBody(sampleReading(1)), .behaviour = Behaviour::Trickle, .trickleIntervalMs = 1000},
+         u"agent 未在 8 秒内完成响应"_s},
+        {"bytes that are no HTTP at all", raw({}, QByteArray(4096, '\xff'), 0), notHttp},
     };
-    std::vector<std::unique_ptr<FakeAgent>> hostile;
-    FakeAgent honest, other;
-    const MetricsSnapshot good = sampleReading(20);
-    honest.answer(200, replyBody(good));
-    other.answer(200, replyBody(good));
-    QList<ServerNode> nodes{{u"h"_s, u"H"_s, honest.url(), u"tok"_s},
-                            {u"o"_s, u"O"_s, other.url(), u"tok"_s}};
-    for (const Case &c : cases) {
-        hostile.push_back(std::make_unique<FakeAgent>());
-        hostile.back()->setScript(c.script);
-        nodes.append({QString::fromLatin1(c.name), u"X"_s, hostile.back()->url(), u"tok"_s});
+    QObject owner; // of the hostile agents
+    QList<FakeAgent *> hostile;
+    FakeAgent honest;
+    honest.answer(200, replyBody(sampleReading(20)));
+    QList<ServerNode> nodes{{u"h"_s, u"H"_s, honest.url(), u"tok"_s}};
+    for (const auto &[name, script, message] : cases) {
+        hostile.append(new FakeAgent(&owner));
+        hostile.back()->setScript(script);
+        nodes.append({QString::fromLatin1(name), u"X"_s, hostile.back()->url(), u"tok"_s});
     }
     TempNodeFiles files(nodes);
     MonitorStore store(files.locations()); // at the product's limits
 
     constexpr int cycles = 4;
-    // As the window starts the store: the timer, then a first cycle at once. The cycle after the last
-    // one would start at once.
-    const LoopFigures run = watchLoop(
-        [&] {
-            return honest.requests().size() >= cycles && other.requests().size() >= cycles &&
-                   !store.isRefreshing();
-        },
-        (cycles - 1) * 10000 + 9900,
-        [&] {
-            store.scheduleTimer();
-            store.refresh();
-        });
-    checkFigures(run);
-    for (const FakeAgent *agent : {&honest, &other})
-        for (qsizetype i = 1; i < cycles; ++i) {
-            const qint64 gap = agent->requests()[i].receivedAtMs - agent->requests()[i - 1].receivedAtMs;
-            QVERIFY2(gap >= 8500 && gap <= 11500, qPrintable(u"poll %1 came after %2 ms"_s.arg(i).arg(gap)));
-        }
-    QCOMPARE(store.nodes()[0].status, NodeStatus::online);
-    QCOMPARE(store.nodes()[1].status, NodeStatus::online);
-    for (qsizetype i = 0; i < cases.size(); ++i) {
-        const NodeRuntime &record = store.nodes()[i + 2];
-        QVERIFY2(record.errorMessage == cases[i].message,
-                 qPrintable(record.node.id + u": "_s + record.errorMessage.value_or(u"(none)"_s)));
-        QCOMPARE(record.status, NodeStatus::offline);
+    // The window ends before the cycle after the last would start.
+    watchLoop(store, (cycles - 1) * 10000 + 9900,
+              [&] { return honest.requests().size() >= cycles && !store.isRefreshing(); });
+    for (qsizetype i = 1; i < cycles; ++i) {
+        const qint64 gap = honest.requests()[i].receivedAtMs - honest.requests()[i - 1].receivedAtMs;
+        QVERIFY2(gap >= 8500 && gap <= 11500, qPrintable(u"poll %1 came after %2 ms"_s.arg(i).arg(gap)));
     }
-    // A reply that is not HTTP is not asked again within the cycle.
-    QCOMPARE(hostile.back()->requests().size(), cycles);
+    QCOMPARE(store.nodes()[0].status, NodeStatus::online);
+    for (qsizetype i = 0; i < cases.size(); ++i) {
+        QCOMPARE(store.nodes()[i + 1].errorMessage.value_or(QString()), std::get<2>(cases[i]));
+        QCOMPARE(hostile[i]->requests().size(), cycles); // once a cycle, never again within it
+    }
 }
 
 QTEST_GUILESS_MAIN(HostileTest)

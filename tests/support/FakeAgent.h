@@ -31,15 +31,10 @@ class FakeAgent : public QObject
 {
 public:
     enum class Behaviour {
-        Answer,        // status, headers and body after the delay
-        Silent,        // accept and read, never answer
-        Trickle,       // status and headers, then the body one byte per trickleIntervalMs
-        TrickleAll,    // status line, headers and body, all one byte per trickleIntervalMs
-        CloseMidReply, // status, headers and half the body, then close
-        Stream,        // status, headers, then the body repeated up to streamLength bytes (< 0: forever)
-        CloseMidHead,  // the first half of the status line and headers, then close
-        Raw,           // head as given, then the body repeated like Stream: no status line or headers of ours
-        NeverRead,     // accept the connection and neither read nor answer
+        Answer,  // status, headers and body after the delay
+        Silent,  // accept and read, never answer
+        Trickle, // status line, headers and body, all one byte per trickleIntervalMs
+        Raw,     // head as given, then the body: no status line or headers of ours
     };
     struct Script {
         int status = 200;
@@ -48,10 +43,10 @@ public:
         int delayMs = 0;
         Behaviour behaviour = Behaviour::Answer;
         int trickleIntervalMs = 100;
-        bool sendLength = true;   // without Content-Length the body ends when the connection closes
-        qint64 streamLength = -1; // Stream and Raw; produced lazily, never held in memory whole
-        bool chunked = false;     // Stream only: chunked transfer coding instead of Content-Length
-        QByteArray head;          // Raw only: sent once before the repeated body
+        bool sendLength = true;  // without Content-Length the body ends when the connection closes
+        qint64 streamLength = 0; // not 0: the body repeated up to this many bytes (< 0: forever), made lazily
+        bool chunked = false;    // chunked transfer coding instead of Content-Length
+        QByteArray head;         // Raw only: sent once before the repeated body
     };
 
     explicit FakeAgent(QObject *parent = nullptr);
@@ -71,8 +66,6 @@ public:
 
 private:
     void onReadable(QTcpSocket *socket);
-    void respond(QTcpSocket *socket, const Script &script);
-    void stream(QTcpSocket *socket, const QByteArray &pattern, qint64 length, bool chunked);
 
     QTcpServer *m_server;
     Script m_script;

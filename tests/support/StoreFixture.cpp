@@ -6,16 +6,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QJsonDocument>
+#include <QTcpSocket>
 #include <QTest>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 namespace vantor::test {
-
-using namespace Qt::StringLiterals;
 
 TempNodeFiles::TempNodeFiles(const QByteArray &fileContents)
 {
@@ -35,7 +31,7 @@ MetricsSnapshot sampleReading(double cpu, const QStringList &severities)
     const QDateTime at = QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC);
     MetricsSnapshot m{cpu, 41.5, 63, 86400, 0.75, 5, 6, {}, at};
     for (const QString &severity : severities)
-        m.alerts.append(makeAlert(severity, u"标题"_s, u"说明"_s, at));
+        m.alerts.append(makeAlert(severity, QStringLiteral("标题"), QStringLiteral("说明"), at));
     return m;
 }
 
@@ -46,19 +42,10 @@ QByteArray replyBody(const MetricsSnapshot &reading)
 
 quint16 refusingPort()
 {
-    static const quint16 port = [] {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        // Deliberately never closed: the port must stay taken until the process ends.
-        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&address), size) != 0 ||
-            ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0)
-            return quint16(0);
-        return ntohs(address.sin_port);
-    }();
-    return port;
+    // Bound but never listening, and never closed: the port stays taken until the process ends.
+    static auto *socket = new QTcpSocket;
+    static const bool bound = socket->bind(QHostAddress::LocalHost);
+    return bound ? socket->localPort() : 0;
 }
 
 bool waitIdle(const MonitorStore &store, int timeoutMs)
