@@ -165,11 +165,14 @@ void HostileTest::hostileAgent()
     QFETCH(QString, message);
     QFETCH(MetricsSnapshot, reading);
 
-    FakeAgent victim, honest;
+    FakeAgent victim, honest[2];
     victim.setScript(script);
     const MetricsSnapshot good = sampleReading(10, {u"warning"_s});
-    honest.answer(200, replyBody(good));
-    TempNodeFiles files({{u"v"_s, u"V"_s, victim.url(), u"tok"_s}, {u"h"_s, u"H"_s, honest.url(), u"tok"_s}});
+    for (FakeAgent &agent : honest)
+        agent.answer(200, replyBody(good));
+    TempNodeFiles files({{u"v"_s, u"V"_s, victim.url(), u"tok"_s},
+                         {u"h"_s, u"H"_s, honest[0].url(), u"tok"_s},
+                         {u"i"_s, u"I"_s, honest[1].url(), u"tok"_s}});
     MonitorStore store(files.locations());
     store.setFetchLimits(tenth);
 
@@ -179,7 +182,9 @@ void HostileTest::hostileAgent()
         return cycles == 2 && !store.isRefreshing();
     });
 
-    QCOMPARE(store.nodes()[1], (NodeRuntime{store.nodes()[1].node, good, NodeStatus::warning, std::nullopt}));
+    for (int i : {1, 2})
+        QCOMPARE(store.nodes()[i],
+                 (NodeRuntime{store.nodes()[i].node, good, NodeStatus::warning, std::nullopt}));
     QCOMPARE(store.nodes()[0].errorMessage.value_or(QString()), message);
     QCOMPARE(store.nodes()[0].metrics, message.isEmpty() ? reading : MetricsSnapshot::empty());
     // One request a cycle, never sent again.
@@ -187,7 +192,7 @@ void HostileTest::hostileAgent()
 }
 
 // At the product's own limits and period, all at once in one store: however the hostile agents
-// behave, the honest one is polled every 10 s, the event loop keeps turning and memory stays
+// behave, the honest ones are polled every 10 s, the event loop keeps turning and memory stays
 // bounded.
 void HostileTest::cadenceBesideHostileAgents()
 {
@@ -209,9 +214,12 @@ void HostileTest::cadenceBesideHostileAgents()
     };
     QObject owner; // of the hostile agents
     QList<FakeAgent *> hostile;
-    FakeAgent honest;
-    honest.answer(200, replyBody(sampleReading(20)));
-    QList<ServerNode> nodes{{u"h"_s, u"H"_s, honest.url(), u"tok"_s}};
+    FakeAgent honest[2];
+    QList<ServerNode> nodes;
+    for (FakeAgent &agent : honest) {
+        agent.answer(200, replyBody(sampleReading(20)));
+        nodes.append({u"h%1"_s.arg(nodes.size()), u"H"_s, agent.url(), u"tok"_s});
+    }
     for (const auto &[name, script, message] : cases) {
         hostile.append(new FakeAgent(&owner));
         hostile.back()->setScript(script);
@@ -222,15 +230,19 @@ void HostileTest::cadenceBesideHostileAgents()
 
     constexpr int cycles = 4;
     // The window ends before the cycle after the last would start.
-    watchLoop(store, (cycles - 1) * 10000 + 9900,
-              [&] { return honest.requests().size() >= cycles && !store.isRefreshing(); });
-    for (qsizetype i = 1; i < cycles; ++i) {
-        const qint64 gap = honest.requests()[i].receivedAtMs - honest.requests()[i - 1].receivedAtMs;
-        QVERIFY2(gap >= 8500 && gap <= 11500, qPrintable(u"poll %1 came after %2 ms"_s.arg(i).arg(gap)));
-    }
+    watchLoop(store, (cycles - 1) * 10000 + 9900, [&] {
+        return honest[0].requests().size() >= cycles && honest[1].requests().size() >= cycles &&
+               !store.isRefreshing();
+    });
+    for (const FakeAgent &agent : honest)
+        for (qsizetype i = 1; i < cycles; ++i) {
+            const qint64 gap = agent.requests()[i].receivedAtMs - agent.requests()[i - 1].receivedAtMs;
+            QVERIFY2(gap >= 8500 && gap <= 11500, qPrintable(u"poll %1 came after %2 ms"_s.arg(i).arg(gap)));
+        }
     QCOMPARE(store.nodes()[0].status, NodeStatus::online);
+    QCOMPARE(store.nodes()[1].status, NodeStatus::online);
     for (qsizetype i = 0; i < cases.size(); ++i) {
-        QCOMPARE(store.nodes()[i + 1].errorMessage.value_or(QString()), std::get<2>(cases[i]));
+        QCOMPARE(store.nodes()[i + 2].errorMessage.value_or(QString()), std::get<2>(cases[i]));
         QCOMPARE(hostile[i]->requests().size(), cycles); // once a cycle, never again within it
     }
 }
