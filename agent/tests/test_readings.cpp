@@ -43,9 +43,10 @@ TEST(CpuPercent, DeltasBetweenSamples)
 TEST(Meminfo, Available)
 {
     // Kernels before 3.14 have no MemAvailable: free + buffers + cached.
-    EXPECT_EQ(
-        parseMeminfo("MemTotal: 1000 kB\nMemFree: 100 kB\nBuffers: 50 kB\nCached: 200 kB\n")->availableBytes,
-        350 * 1024.0);
+    EXPECT_EQ(parseMeminfo("MemTotal: 1000 kB\nMemFree: 100 kB\nBuffers: 50 kB\nCached: 200 kB\n")
+                  .value()
+                  .availableBytes,
+              350 * 1024.0);
     for (const char *text : {"MemFree: 100 kB\nMemAvailable: 50 kB\n", "MemTotal: 0 kB\nMemAvailable: 0 kB\n",
                              "MemTotal: 1000 kB\n"})
         EXPECT_FALSE(parseMeminfo(text)) << text;
