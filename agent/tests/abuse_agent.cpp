@@ -11,113 +11,77 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
-#include <cstring>
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// A connection to the agent from a loopback source address of the attacker's own, so that the limit
+// Connections to the agent from a loopback source address of the attacker's own, so that the limit
 // per address meets the attacker, not the good client on 127.0.0.1.
-int connectFrom(const std::string &source, int port)
-{
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in from{AF_INET, 0, {}, {}}, to{AF_INET, htons(static_cast<uint16_t>(port)), {}, {}};
-    inet_pton(AF_INET, source.c_str(), &from.sin_addr);
-    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-    if (bind(fd, reinterpret_cast<sockaddr *>(&from), sizeof from) != 0 ||
-        connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 struct Sockets {
     std::vector<int> fds;
-    ~Sockets()
+    ~Sockets() { std::ranges::for_each(fds, close); }
+    // Opens `count` connections from `source`, each sending `start`; whether all of them connected.
+    bool open(const std::string &source, int port, int count = 1, std::string_view start = "")
     {
-        for (int fd : fds)
-            close(fd);
+        for (int i = 0; i < count; ++i) {
+            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in from{AF_INET, 0, {}, {}}, to{AF_INET, htons(static_cast<uint16_t>(port)), {}, {}};
+            inet_pton(AF_INET, source.c_str(), &from.sin_addr);
+            inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+            fds.push_back(fd); // closed with the others even when it does not connect
+            if (bind(fd, reinterpret_cast<sockaddr *>(&from), sizeof from) != 0 ||
+                connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0)
+                return false;
+            send(fd, start.data(), start.size(), MSG_NOSIGNAL);
+        }
+        return true;
     }
     // How many the agent has ended (end of stream or reset), after any reply it sent.
-    int closed() const
+    long closed() const
     {
-        int count = 0;
-        char buffer[4096];
-        for (int fd : fds) {
-            ssize_t n;
-            while ((n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
-            }
-            count += n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) ? 1 : 0;
-        }
-        return count;
+        return std::ranges::count_if(fds, [](int fd) {
+            char buffer[4096];
+            ssize_t n = 1;
+            while (n > 0)
+                n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            return n == 0 || (errno != EAGAIN && errno != EINTR); // EWOULDBLOCK is EAGAIN here
+        });
     }
 };
+
+// A request whose header the slow clients then trickle one byte every 4 s.
+const char *slowStart = "GET /metrics HTTP/1.1\r\nHost: a\r\nX-Slow: ";
 
 class Abuse : public ::testing::Test
 {
 protected:
     TempTree tree;
-    std::unique_ptr<AgentProcess> agent;
-    std::atomic<bool> polling{false};
+    std::filesystem::path config = tree.write("agent.json", R"({"token": "t"})");
+    AgentProcess agent{{"--config", config.string(), "--port", "0"}, tree.root() / "agent.log"};
+    long startRssKb = agent.memoryKb("VmRSS");
+    std::string metrics = "http://127.0.0.1:" + std::to_string(agent.port) + "/metrics";
     std::atomic<int> asked{0}, answered{0};
-    std::thread poller;
-    long startRssKb = 0;
+    // The good client: a poll a second, answered within 3 s.
+    std::jthread poller{[this](std::stop_token stop) {
+        while (!stop.stop_requested()) {
+            const auto begun = Clock::now();
+            answered += fetch(metrics, {"X-Monitor-Token: t"}).status == 200 && Clock::now() - begun <= 3s;
+            ++asked;
+            std::this_thread::sleep_until(begun + 1s);
+        }
+    }};
 
-    void SetUp() override
-    {
-        const auto config = tree.write("agent.json", R"({"token": "t"})");
-        chmod(config.c_str(), 0600);
-        agent = std::make_unique<AgentProcess>(
-            std::vector<std::string>{"--config", config.string(), "--port", "0"}, tree.root() / "agent.log");
-        ASSERT_GT(agent->port(), 0) << agent->output();
-        ASSERT_EQ(get().status, 200);
-        startRssKb = agent->memoryKb("VmRSS");
-    }
-    void TearDown() override { stopPolling(); }
-
-    Fetched get()
-    {
-        return fetch("http://127.0.0.1:" + std::to_string(agent->port()) + "/metrics",
-                     {{"X-Monitor-Token: t"}, "", "", 3000});
-    }
-    void startPolling()
-    {
-        polling = true;
-        poller = std::thread([this] {
-            while (polling) {
-                const auto begun = Clock::now();
-                const bool ok = get().status == 200 && Clock::now() - begun <= 3s;
-                ++asked;
-                answered += ok ? 1 : 0;
-                std::this_thread::sleep_until(begun + 1s);
-            }
-        });
-    }
-    void stopPolling()
-    {
-        polling = false;
-        if (poller.joinable()) poller.join();
-    }
+    void SetUp() override { ASSERT_GT(agent.port, 0) << agent.output(); }
     void expectGoodClientServed()
     {
-        stopPolling();
+        poller.request_stop();
+        poller.join();
         EXPECT_GE(asked, 8);
         EXPECT_GE(answered * 10, asked * 9) << answered << " of " << asked << " polls answered within 3 s";
-    }
-    // Opens `count` connections that send a request line and then trickle one header byte every 4 s.
-    void openSlow(Sockets &s, int count)
-    {
-        for (int i = 0; i < count; ++i) {
-            const int fd = connectFrom("127.0.0.2", agent->port());
-            ASSERT_GE(fd, 0);
-            const char start[] = "GET /metrics HTTP/1.1\r\nHost: a\r\nX-Slow: ";
-            send(fd, start, sizeof start - 1, MSG_NOSIGNAL);
-            s.fds.push_back(fd);
-        }
     }
 };
 
@@ -126,10 +90,8 @@ protected:
 TEST_F(Abuse, SlowHeadersAreCutAtTheRequestTimeLimit)
 {
     Sockets slow;
-    openSlow(slow, 16);
-    startPolling();
-    const auto begun = Clock::now();
-    while (Clock::now() - begun < 14s) {
+    ASSERT_TRUE(slow.open("127.0.0.2", agent.port, 16, slowStart));
+    for (const auto begun = Clock::now(); Clock::now() - begun < 14s;) {
         std::this_thread::sleep_for(4s);
         for (int fd : slow.fds)
             send(fd, "a", 1, MSG_NOSIGNAL);
@@ -141,14 +103,9 @@ TEST_F(Abuse, SlowHeadersAreCutAtTheRequestTimeLimit)
 TEST_F(Abuse, IdleConnectionsAreBoundedPerAddressAndTimedOut)
 {
     Sockets idle, sameAddress;
-    for (int i = 0; i < 300; ++i) {
-        const int fd = connectFrom("127.0.0." + std::to_string(2 + i / 30), agent->port());
-        ASSERT_GE(fd, 0) << i;
-        idle.fds.push_back(fd);
-    }
-    for (int i = 0; i < 40; ++i)
-        sameAddress.fds.push_back(connectFrom("127.0.0.20", agent->port()));
-    startPolling();
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(idle.open("127.0.0." + std::to_string(2 + i), agent.port, 30));
+    sameAddress.open("127.0.0.20", agent.port, 40);
     std::this_thread::sleep_for(1500ms);
     EXPECT_EQ(idle.closed(), 0);
     EXPECT_EQ(sameAddress.closed(), 8) << "32 connections per address";
@@ -159,49 +116,39 @@ TEST_F(Abuse, IdleConnectionsAreBoundedPerAddressAndTimedOut)
 
 TEST_F(Abuse, HeaderFloodIsRefusedWithinTheMemoryLimit)
 {
-    startPolling();
     std::atomic<long long> sent{0};
     const auto flood = [&](const std::string &source) {
         std::string chunk;
         while (chunk.size() < 64 * 1024)
             chunk += "X-Flood: " + std::string(100, 'a') + "\r\n";
-        const auto begun = Clock::now();
-        while (sent < 64ll << 20 && Clock::now() - begun < 30s) {
-            const int fd = connectFrom(source, agent->port());
-            if (fd < 0) continue;
-            send(fd, "GET /metrics HTTP/1.1\r\n", 23, MSG_NOSIGNAL);
+        for (const auto begun = Clock::now(); sent < 64ll << 20 && Clock::now() - begun < 30s;) {
+            Sockets s;
+            if (!s.open(source, agent.port, 1, "GET /metrics HTTP/1.1\r\n")) continue;
             for (ssize_t n = 0; n >= 0 && sent < 64ll << 20;) {
-                n = send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+                n = send(s.fds.at(0), chunk.data(), chunk.size(), MSG_NOSIGNAL);
                 sent += n > 0 ? n : 0;
             }
-            close(fd);
         }
     };
     long peakKb = 0;
-    const auto begun = Clock::now();
-    std::thread a(flood, "127.0.0.3"), b(flood, "127.0.0.4");
-    while (sent < 64ll << 20 && agent->running()) {
-        peakKb = std::max(peakKb, agent->memoryKb("VmRSS"));
+    std::jthread a(flood, "127.0.0.3"), b(flood, "127.0.0.4");
+    for (const auto begun = Clock::now();
+         sent < 64ll << 20 && agent.running() && Clock::now() - begun < 40s;) {
+        peakKb = std::max(peakKb, agent.memoryKb("VmRSS"));
         std::this_thread::sleep_for(20ms);
     }
-    a.join();
-    b.join();
-    const auto seconds = std::chrono::duration<double>(Clock::now() - begun).count();
-    while (asked < 8 && Clock::now() - begun < 15s) // the polls go on while the memory settles
-        std::this_thread::sleep_for(100ms);
+    waitUntil([&] { return asked >= 8; }, 15s); // the polls go on while the memory settles
     expectGoodClientServed();
     EXPECT_GE(sent, 64ll << 20);
-    EXPECT_LT(std::max(peakKb, agent->memoryKb("VmHWM")), 64 * 1024);
-    EXPECT_LT(agent->memoryKb("VmRSS"), startRssKb + 8 * 1024) << "from " << startRssKb << " kB";
-    std::printf("flood: %lld bytes in %.1f s; RSS %ld kB before, peak %ld kB, %ld kB after\n", sent.load(),
-                seconds, startRssKb, agent->memoryKb("VmHWM"), agent->memoryKb("VmRSS"));
+    EXPECT_LT(std::max(peakKb, agent.memoryKb("VmHWM")), 64 * 1024);
+    EXPECT_LT(agent.memoryKb("VmRSS"), startRssKb + 8 * 1024) << "from " << startRssKb << " kB";
 }
 
 TEST_F(Abuse, TerminateEndsTheAgentWhileSlowClientsHoldConnections)
 {
     Sockets slow;
-    openSlow(slow, 8);
+    ASSERT_TRUE(slow.open("127.0.0.2", agent.port, 8, slowStart));
     std::this_thread::sleep_for(200ms);
-    kill(agent->pid(), SIGTERM);
-    EXPECT_EQ(agent->waitForExit(2s), 0);
+    kill(agent.pid, SIGTERM);
+    EXPECT_EQ(agent.waitForExit(2s), 0);
 }
