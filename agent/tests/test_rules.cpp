@@ -140,6 +140,8 @@ TEST(Requests, ExactlyOneRightCredentialAndRefusalsLoggedOnceAMinute)
         {"nothing", "GET", "/metrics/prometheus", {}, {}, 401},
         {"the token and more", "GET", "/metrics", {"tt"}, {}, 401},
         {"wrong bearer", "GET", "/metrics", {}, {"Bearer x"}, 401},
+        {"the token under another scheme", "GET", "/metrics", {}, {"Basic t"}, 401},
+        {"another path", "GET", "/metrics/", {"t"}, {}, 404},
         {"the same token twice", "GET", "/metrics", {"t", "t"}, {}, 401},
         {"a token in both headers", "GET", "/metrics", {"t"}, {"Bearer t"}, 401},
     };
