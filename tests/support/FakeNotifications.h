@@ -2,7 +2,6 @@
 #pragma once
 
 #include <QDBusConnection>
-#include <QList>
 #include <QObject>
 #include <QProcess>
 #include <QStringList>
@@ -11,16 +10,17 @@
 
 namespace vantor::test {
 
-// A dbus-daemon of the test's own, on a socket in a temporary folder. It allows everything and
-// activates no services, so a name nobody owns stays unowned.
+// A dbus-daemon of the test's own, on a socket in a temporary folder; stopped with the object. It
+// allows everything and activates no services, so a name nobody owns stays unowned.
 class PrivateBus
 {
 public:
     PrivateBus();
-    ~PrivateBus();
-
-    bool isRunning() const { return !m_address.isEmpty(); }
-    QDBusConnection connect(const QString &connectionName) const;
+    ~PrivateBus() { m_daemon.close(); } // kills the daemon and waits for it
+    QDBusConnection connect(const QString &name) const
+    {
+        return QDBusConnection::connectToBus(m_address, name);
+    }
 
 private:
     QTemporaryDir m_dir;
@@ -28,35 +28,31 @@ private:
     QString m_address;
 };
 
-// A notification server on a bus: it records every Notify call and emits ActionInvoked on request.
+// A notification server on a bus. It notes each Notify call as summary|body|urgency|new, replaces
+// (the latest notification) or replaces another; flagged when it does not name the console or lacks
+// the default action. It emits ActionInvoked on request.
 class FakeNotifications : public QObject
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
-    struct Call {
-        QString appName;
-        uint replacesId = 0;
-        QString summary, body;
-        QStringList actions;
-        QVariantMap hints;
-        uint id = 0; // what the server answered
-    };
-
     explicit FakeNotifications(const QDBusConnection &bus);
-    ~FakeNotifications() override;
 
-    QList<Call> calls;
+    QStringList notes;
+    uint latestId = 0;
     void invokeAction(uint id, const QString &actionKey);
 
 public Q_SLOTS:
-    QStringList GetCapabilities();
+    QStringList GetCapabilities()
+    {
+        return {QStringLiteral("actions"), QStringLiteral("body"), QStringLiteral("body-markup")};
+    }
     uint Notify(const QString &appName, uint replacesId, const QString &appIcon, const QString &summary,
                 const QString &body, const QStringList &actions, const QVariantMap &hints, int expireTimeout);
 
 private:
     QDBusConnection m_bus;
-    uint m_lastId = 0;
+    uint m_issued = 0;
 };
 
 // Returns true once everything `client` sent before this call has been answered and the answers
