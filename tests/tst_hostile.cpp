@@ -207,8 +207,8 @@ void HostileTest::cadenceBesideHostileAgents()
          {.status = 500, .body = "error ", .sendLength = false, .streamLength = -1},
          notHttp},
         // Never quiet for 5 s, so only the overall deadline ends it.
-        {"reply one byte per second",
-         {.body = replyBody(sampleReading(1)), .behaviour = Behaviour::Trickle, .trickleIntervalMs = 1000},
+        {"reply one byte per 4 s, head included",
+         {.body = replyBody(sampleReading(1)), .behaviour = Behaviour::Trickle, .trickleIntervalMs = 4000},
          u"agent 未在 8 秒内完成响应"_s},
         {"bytes that are no HTTP at all", raw({}, QByteArray(4096, '\xff'), 0), notHttp},
     };
