@@ -53,6 +53,12 @@ bool isUpgrade(const QUrl &from, const QUrl &to)
            (defaults || (from.port() != -1 && from.port() == to.port()));
 }
 
+// The only replies whose body is read and decoded.
+bool isSuccess(long status)
+{
+    return status >= 200 && status <= 299;
+}
+
 bool isRedirect(long status)
 {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -171,10 +177,10 @@ bool AgentFetch::headerLine(QByteArrayView line)
     m_headersDone = true;
     curl_off_t length = -1;
     curl_easy_getinfo(m_easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-    if (m_status >= 200 && m_status <= 299 && length > m_limits.maxBodyBytes)
+    if (isSuccess(m_status) && length > m_limits.maxBodyBytes)
         m_failure = fetchMessages::bodyTooLarge(m_limits.maxBodyBytes);
     // Only a good reply's body is ever read: a redirect or a refusal is decided by its status.
-    return !m_failure && m_status >= 200 && m_status <= 299;
+    return !m_failure && isSuccess(m_status);
 }
 
 size_t AgentFetch::onBody(char *data, size_t size, size_t count, void *self)
@@ -211,7 +217,7 @@ void AgentFetch::transferDone(CURLcode code)
     if (failure) return deliver({m_node.id, std::nullopt, *failure});
     if (isRedirect(m_status) && !m_location.isEmpty()) return followRedirect();
     m_deadline.stop();
-    if (m_status < 200 || m_status > 299)
+    if (!isSuccess(m_status))
         return deliver({m_node.id, std::nullopt, fetchMessages::badResponse(), int(m_status)});
     decode();
 }
