@@ -129,8 +129,9 @@ TEST(AgentProcess, HangupReloadsOverHttpsAndKeepsTheOldOnARefusal)
                                        std::filesystem::copy_options::overwrite_existing);
             const auto before = agent.output().size();
             kill(agent.pid, SIGHUP);
-            ASSERT_TRUE(waitUntil([&] { return agent.output().find(logged, before) != std::string::npos; }))
-                << agent.output();
+            ASSERT_TRUE(waitUntil([&, &logged = logged] {
+                return agent.output().find(logged, before) != std::string::npos;
+            })) << agent.output();
         }
         const auto good = get(token, served);
         EXPECT_EQ(good.status, 200) << good.error;
