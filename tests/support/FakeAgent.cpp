@@ -122,7 +122,7 @@ void FakeAgent::onReadable(QTcpSocket *socket)
 
     const Script script = m_routes.value(request.requestLine.split(' ').value(1), m_script);
     if (script.behaviour == Behaviour::Silent) return;
-    QTimer::singleShot(script.delayMs, socket, [this, socket, script] { respond(socket, script); });
+    QTimer::singleShot(script.delayMs, socket, [socket, script] { respond(socket, script); });
 }
 
 } // namespace vantor::test
