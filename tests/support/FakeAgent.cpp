@@ -48,7 +48,7 @@ static void respond(QTcpSocket *socket, const FakeAgent::Script &script)
         socket->write(script.head);
         return stream(socket, script.body, length, false);
     }
-    // Qt ignores the reason phrase, so one does for every status.
+    // The client ignores the reason phrase, so one does for every status.
     QByteArray head = "HTTP/1.1 " + QByteArray::number(script.status) +
                       " Status\r\nContent-Type: application/json\r\nConnection: close\r\n";
     if (script.chunked)
@@ -60,6 +60,7 @@ static void respond(QTcpSocket *socket, const FakeAgent::Script &script)
     head += "\r\n";
     if (script.behaviour != FakeAgent::Behaviour::Trickle) {
         socket->write(head);
+        // An empty body still needs a pattern to stream from; a length of 0 sends none of it.
         return stream(socket, script.body.isEmpty() ? QByteArray(" ") : script.body, length, script.chunked);
     }
     auto *timer = new QTimer(socket);
