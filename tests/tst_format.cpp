@@ -56,7 +56,15 @@ private Q_SLOTS:
             return shortTime(when, locale) + u" / "_s + standardTime(when, locale);
         };
         row("times C, whose short style has seconds", times(QLocale::c()), u"13:05 / 13:05:09"_s);
-        row("times en_US, 12-hour", times(QLocale(u"en_US"_s)), u"1:05 PM / 1:05:09 PM"_s);
+        // The space before the marker is the locale data's: U+0020 in older Qt, U+202F from 6.8 on.
+        const QLocale us(u"en_US"_s);
+        const QString usPattern = us.timeFormat(QLocale::ShortFormat);
+        QString gap;
+        for (const QChar c : usPattern.sliced(usPattern.indexOf(u"mm"_s) + 2)) {
+            if (!c.isSpace()) break;
+            gap += c;
+        }
+        row("times en_US, 12-hour", times(us), u"1:05"_s + gap + u"PM / 1:05:09"_s + gap + u"PM"_s);
         row("times zh_CN", times(QLocale(u"zh_CN"_s)), u"13:05 / 13:05:09"_s);
         const QString limit(2000, u'x');
         row("bounded at the bound", boundedText(limit), limit);

@@ -5,6 +5,7 @@
 #include "app/ContentView.h"
 #include "app/Notifier.h"
 
+#include <QTimeZone>
 #include <QtTest>
 
 using namespace vantor;
@@ -17,7 +18,7 @@ namespace {
 // carries markup characters.
 void script(FakeAgent &agent, const QString &reply)
 {
-    const QDateTime at = QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC);
+    const QDateTime at = QDateTime::fromSecsSinceEpoch(1700000000, QTimeZone::utc());
     MetricsSnapshot reading = sampleReading(20);
     if (reply == u"warning"_s) reading.alerts = {makeAlert(u"warning"_s, u"负载偏高"_s, {}, at)};
     if (reply == u"critical"_s)

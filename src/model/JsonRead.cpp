@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "JsonRead.h"
 
+#include <QTimeZone>
 #include <nlohmann/json.hpp>
 
 #include <cmath>
@@ -271,7 +272,7 @@ std::optional<QDateTime> parseTimestamp(std::string_view s)
     const QDate date(year, month, day);
     const QTime time(hour, minute, second, msec);
     if (!date.isValid() || !time.isValid()) return std::nullopt;
-    return QDateTime(date, time, Qt::UTC).addSecs(-offsetSeconds);
+    return QDateTime(date, time, QTimeZone::utc()).addSecs(-offsetSeconds);
 }
 
 // The 36-character 8-4-4-4-12 form only; QUuid itself also takes braces.

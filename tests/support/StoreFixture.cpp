@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimeZone>
 
 namespace vantor::test {
 
@@ -28,7 +29,7 @@ QByteArray TempNodeFiles::savedFile() const
 
 MetricsSnapshot sampleReading(double cpu, const QStringList &severities)
 {
-    const QDateTime at = QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC);
+    const QDateTime at = QDateTime::fromSecsSinceEpoch(1700000000, QTimeZone::utc());
     MetricsSnapshot m{cpu, 41.5, 63, 86400, 0.75, 5, 6, {}, at};
     for (const QString &severity : severities)
         m.alerts.append(makeAlert(severity, QStringLiteral("标题"), QStringLiteral("说明"), at));
