@@ -3,17 +3,28 @@
 // (decodeSnapshot): the time of one decode and the growth of peak resident memory it causes. Every
 // case runs in a child of its own, so memory freed by an earlier case cannot hide the growth of a later.
 //
+// Then the longest the event loop of a store stands still while it polls hostile agents beside an
+// honest one. The agents run in a process of their own, so every stall measured is the console's.
+//
 // usage: bench_hostile
 // Lines starting with "BENCH " are for scripts/bench: BENCH <key> <value> <unit>.
 
+#include "FakeAgent.h"
 #include "PeakMemory.h"
 #include "Replies.h"
 #include "model/Snapshot.h"
+#include "store/MonitorStore.h"
 
-#include <QFile>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+
+#include <unistd.h>
 
 using namespace vantor;
 using namespace vantor::bench;
@@ -27,9 +38,79 @@ struct Case {
     bool decodes;
 };
 
+using Script = test::FakeAgent::Script;
+using Behaviour = test::FakeAgent::Behaviour;
+
+QList<Script> agentScripts()
+{
+    const auto raw = [](const QByteArray &head, const QByteArray &body, qint64 length) {
+        return Script{.body = body, .behaviour = Behaviour::Raw, .streamLength = length, .head = head};
+    };
+    return {
+        {.body = shortAlertsBody()}, // honest, and as large as a reading can be
+        raw("HTTP/1.1 200 OK\r\n", "X-Filler: 0123456789\r\n", -1),
+        raw("HTTP/1.1 200 OK\r\nX-Line: ", "l", 1024 * 1024),
+        {.status = 500, .body = "error ", .sendLength = false, .streamLength = -1},
+        {.body = R"({"alerts":[)", .streamLength = 1024LL * 1024 * 1024},
+        raw({}, QByteArray(4096, '\xff'), 0),
+    };
+}
+
+// Serves the agents until killed; their ports go to `out` first.
+[[noreturn]] void serveAgents(int argc, char **argv, int out)
+{
+    QCoreApplication app(argc, argv);
+    QList<quint16> ports;
+    for (const Script &script : agentScripts()) {
+        auto *agent = new test::FakeAgent(&app);
+        agent->setScript(script);
+        ports.append(agent->port());
+    }
+    if (write(out, ports.constData(), size_t(ports.size()) * sizeof(quint16)) < 0) _exit(1);
+    close(out);
+    _exit(app.exec());
+}
+
+// Cycles of one store at a tenth of the product's times over the agents; the longest gap between
+// turns of its event loop, in ms.
+double longestStall(int argc, char **argv, const QList<quint16> &ports, int cycles)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    const NodeLocations where{dir.path(), std::nullopt};
+    QList<ServerNode> nodes;
+    for (const quint16 port : ports)
+        nodes.append({QString::number(nodes.size()), QStringLiteral("N"),
+                      QStringLiteral("http://127.0.0.1:%1/metrics").arg(port), QStringLiteral("tok")});
+    persist(where, nodes);
+    MonitorStore store(where);
+    store.setFetchLimits({500, 800, 8 * 1024 * 1024});
+
+    QElapsedTimer clock;
+    qint64 last = 0, longest = 0;
+    int started = 0;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, &app, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+        if (store.isRefreshing()) return;
+        if (started == cycles) return app.quit();
+        ++started;
+        store.refresh();
+    });
+    clock.start();
+    ticker.start(5);
+    app.exec();
+    if (store.nodes().value(0).status == NodeStatus::offline)
+        std::fprintf(stderr, "bench_hostile: honest agent offline\n");
+    return double(longest) / 1e6;
+}
+
 } // namespace
 
-int main()
+int main(int argc, char **argv)
 {
     const Case cases[] = {
         {"nested", "466,000 x [[[[[[[[]]]]]]]] under an ignored key", nestedArraysBody(), true},
@@ -59,5 +140,23 @@ int main()
             ++failures;
         }
     }
+
+    int channel[2];
+    if (pipe(channel) != 0) return 1;
+    const pid_t agents = fork();
+    if (agents == 0) serveAgents(argc, argv, channel[1]);
+    close(channel[1]);
+    QList<quint16> ports(agentScripts().size());
+    const auto expected = ssize_t(ports.size() * sizeof(quint16));
+    const bool ready = read(channel[0], ports.data(), size_t(expected)) == expected;
+    close(channel[0]);
+    const double stall = ready ? longestStall(argc, argv, ports, 5) : -1;
+    kill(agents, SIGKILL);
+    waitpid(agents, nullptr, 0);
+    if (stall < 0) return 1;
+    std::printf(
+        "\nevent loop beside 5 hostile agents and an 8 MiB honest reply, 5 cycles: longest stall %.1f ms\n",
+        stall);
+    std::printf("BENCH hostile_loop_stall_ms %.1f ms\n", stall);
     return failures ? 1 : 0;
 }

@@ -3,7 +3,6 @@
 #include "StoreFixture.h"
 #include "store/MonitorStore.h"
 
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QTest>
@@ -29,16 +28,15 @@ constexpr qint64 mib = 1024 * 1024;
 // are the product's own.
 const FetchLimits tenth{500, 800, 8 * mib};
 
-// Under AddressSanitizer every allocation touches fresh pages and freed blocks stay resident in its
-// quarantine (256 MiB by default): the event loop may stand still three times as long, and memory
-// grows by up to the quarantine.
+// Under AddressSanitizer freed blocks stay resident in its quarantine (256 MiB by default), so
+// memory grows by up to the quarantine.
 #ifndef __has_feature
 #define __has_feature(x) 0
 #endif
 #if defined(__SANITIZE_ADDRESS__) || __has_feature(address_sanitizer)
-constexpr qint64 gapLimitMs = 150, quarantine = 256 * mib;
+constexpr qint64 quarantine = 256 * mib;
 #else
-constexpr qint64 gapLimitMs = 50, quarantine = 0;
+constexpr qint64 quarantine = 0;
 #endif
 // A reply at the body cap is held three times over while it is decoded (the bytes, Qt's parse tree
 // and the reading, which the allocator spreads thinly) beside the reading it replaces: up to about
@@ -56,54 +54,46 @@ qint64 procStatus(QByteArrayView field)
     return -1;
 }
 
-// Nanoseconds this thread has spent ready to run but waiting for a CPU, or -1 when unknown.
-qint64 runQueueWaitNs()
-{
-    QFile file(u"/proc/thread-self/schedstat"_s);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').value(1, "-1").toLongLong() : -1;
-}
-
-// Starts the store's timer and a first cycle, then turns the event loop until `done` holds (checked every 5
-// ms) or the time is up, and checks that it ended, that the loop never stood still for long and that memory
-// stayed bounded. A plain QEventLoop waits: QTest's own waits sleep between turns and would show as gaps.
-// Time spent waiting for a CPU (other tests running on a busy machine) is not the console's doing.
-void watchLoop(MonitorStore &store, int limitMs, const std::function<bool()> &done)
+// Starts the store's timer (unless `done` drives the cycles) and a first cycle, then turns the event loop
+// until `done` holds (checked every 5 ms; the time limit only keeps a failing run from hanging), and checks
+// that it ended, that every firing of the store's timer found the previous cycle over (so none was dropped)
+// and that memory stayed bounded. How long the loop stood still is measured by bench_hostile, in a process of
+// its own. Returns the number of cycles: the first and one per firing.
+int watchLoop(MonitorStore &store, int limitMs, const std::function<bool()> &done, bool timer = true)
 {
     malloc_trim(0);                              // memory freed earlier must not hide this run's growth
     QFile clearRefs(u"/proc/self/clear_refs"_s); // "5" lowers the peak (VmHWM) to the current size
-    QVERIFY(clearRefs.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && clearRefs.write("5") == 1);
+    if (!clearRefs.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || clearRefs.write("5") != 1)
+        qFatal("cannot reset the peak of resident memory");
     const qint64 before = procStatus("VmRSS");
 
-    QElapsedTimer clock;
-    qint64 last = 0, lastWait = runQueueWaitNs(), maxBlocked = 0;
-    const auto mark = [&] {
-        const qint64 now = clock.nsecsElapsed(), wait = runQueueWaitNs();
-        maxBlocked = std::max(maxBlocked, now - last - (wait < 0 || lastWait < 0 ? 0 : wait - lastWait));
-        last = now;
-        lastWait = wait;
-    };
     QEventLoop loop;
     QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
     QObject::connect(&ticker, &QTimer::timeout, &loop, [&] {
-        mark();
         if (done()) loop.quit();
     });
     QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
-    clock.start();
-    store.scheduleTimer();
+    int firings = 0, dropped = 0;
+    if (timer) {
+        store.scheduleTimer();
+        // Connected after the store's own handler, which only posts the refresh: a cycle still running
+        // here would make the store drop that refresh.
+        QObject::connect(store.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly), &QTimer::timeout,
+                         &loop, [&] { ++firings, dropped += store.isRefreshing(); });
+    }
     store.refresh();
     ticker.start(5);
     loop.exec();
-    mark();
     const qint64 growth = before > 0 ? procStatus("VmHWM") - before : -1;
-    const qint64 blockedMs = maxBlocked / (1000 * 1000);
-    qInfo("%s: %lld ms; event loop blocked %lld ms at most; resident growth %lld KiB at the peak",
-          QTest::currentDataTag() ? QTest::currentDataTag() : QTest::currentTestFunction(), clock.elapsed(),
-          blockedMs, growth / 1024);
-    QVERIFY(done());
-    QVERIFY2(blockedMs < gapLimitMs, qPrintable(QString::number(blockedMs)));
-    QVERIFY2(growth >= 0 && growth < growthLimit, qPrintable(QString::number(growth)));
+    qInfo("%s: %d timer firings; resident growth %lld KiB at the peak",
+          QTest::currentDataTag() ? QTest::currentDataTag() : QTest::currentTestFunction(), firings,
+          growth / 1024);
+    [&] {
+        QVERIFY(done());
+        QCOMPARE(dropped, 0);
+        QVERIFY2(growth >= 0 && growth < growthLimit, qPrintable(QString::number(growth)));
+    }();
+    return 1 + firings;
 }
 
 } // namespace
@@ -177,10 +167,13 @@ void HostileTest::hostileAgent()
     store.setFetchLimits(tenth);
 
     int cycles = 0; // a second cycle shows whether anything piles up
-    watchLoop(store, 40000, [&] {
-        if (!store.isRefreshing() && cycles < 2 && ++cycles < 2) store.refresh();
-        return cycles == 2 && !store.isRefreshing();
-    });
+    watchLoop(
+        store, 60000,
+        [&] {
+            if (!store.isRefreshing() && cycles < 2 && ++cycles < 2) store.refresh();
+            return cycles == 2 && !store.isRefreshing();
+        },
+        false);
 
     for (int i : {1, 2})
         QCOMPARE(store.nodes()[i],
@@ -228,17 +221,13 @@ void HostileTest::cadenceBesideHostileAgents()
     TempNodeFiles files(nodes);
     MonitorStore store(files.locations()); // at the product's limits
 
-    constexpr int cycles = 4;
-    // The window ends before the cycle after the last would start.
-    watchLoop(store, (cycles - 1) * 10000 + 9900, [&] {
-        return honest[0].requests().size() >= cycles && honest[1].requests().size() >= cycles &&
+    constexpr int least = 4;
+    const int cycles = watchLoop(store, (least + 2) * 10000, [&] {
+        return honest[0].requests().size() >= least && honest[1].requests().size() >= least &&
                !store.isRefreshing();
     });
     for (const FakeAgent &agent : honest)
-        for (qsizetype i = 1; i < cycles; ++i) {
-            const qint64 gap = agent.requests()[i].receivedAtMs - agent.requests()[i - 1].receivedAtMs;
-            QVERIFY2(gap >= 8500 && gap <= 11500, qPrintable(u"poll %1 came after %2 ms"_s.arg(i).arg(gap)));
-        }
+        QCOMPARE(agent.requests().size(), cycles); // once a cycle, and the timer missed none
     QCOMPARE(store.nodes()[0].status, NodeStatus::online);
     QCOMPARE(store.nodes()[1].status, NodeStatus::online);
     for (qsizetype i = 0; i < cases.size(); ++i) {

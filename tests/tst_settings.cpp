@@ -125,6 +125,9 @@ private Q_SLOTS:
         // The place of a syntax error counts characters, so Chinese before it does not shift it.
         QTest::newRow("error after Chinese") << u"[\n  {\"name\": \"东京节点\", \"id\": tru}\n]"_s
                                              << u"JSON syntax error at line 2, column 29"_s;
+        QTest::newRow("address with user info")
+            << u"[%1, %1, %2]"_s.arg(oneNode, QString(oneNode).replace(u"//"_s, u"//u:p@"_s))
+            << u"地址不能含有用户名或密码（user:password@）"_s;
         QTest::newRow("lone surrogate") << u"[\""_s + QChar(0xD800) + u"\"]"_s << u"JSON 编码失败"_s;
     }
     // A refused save keeps the sheet open with the operator's text and applies nothing.

@@ -69,6 +69,8 @@ private Q_SLOTS:
         QTest::newRow("integer just below 64 bits")
             << reply(u"servicesTotal"_s, "-9223372036854775809")
             << u"integer out of the 64-bit range: -9223372036854775809"_s;
+        QTest::newRow("exponent at 2^63") << reply(u"servicesTotal"_s, "9.223372036854775808e18")
+                                          << u"$.servicesTotal: integer out of the signed 64-bit range"_s;
         QTest::newRow("exponent beyond 64 bits")
             << reply(u"servicesTotal"_s, "-1e19")
             << u"$.servicesTotal: integer out of the signed 64-bit range"_s;

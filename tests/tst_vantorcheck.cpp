@@ -112,6 +112,28 @@ private Q_SLOTS:
             QCOMPARE(request.header("X-Monitor-Token"), sent.isEmpty() ? std::nullopt : std::optional(sent));
     }
 
+    // Refused before any request, and the checker still ends: the verdict comes after the event loop
+    // has started.
+    void refusedAddress_data()
+    {
+        QTest::addColumn<QString>("address"); // %1: the agent's port
+        QTest::addColumn<QString>("message");
+        QTest::newRow("space") << u"http://h/a b"_s << u"地址格式无效"_s;
+        QTest::newRow("user info") << u"http://u:p@127.0.0.1:%1/metrics"_s
+                                   << u"地址不能含有用户名或密码（user:password@）"_s;
+    }
+    void refusedAddress()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, message);
+        FakeAgent agent;
+        const Run run = runTool({QString(address).replace(u"%1"_s, QString::number(agent.port()))}, {},
+                                QProcessEnvironment::systemEnvironment());
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(QString::fromUtf8(run.out), message + u'\n');
+        QCOMPARE(agent.requests().size(), 0);
+    }
+
     // Help and version print and end without a display: a window, or even a connection to a display,
     // would fail. Usage errors print to standard error only and end with 2.
     void commandLine_data()

@@ -29,6 +29,58 @@ QString unusableToken()
 {
     return u"令牌含有不能放入 HTTP 头的字符"_s;
 }
+QString unsupportedScheme()
+{
+    return u"地址须以 http:// 或 https:// 开头"_s;
+}
+QString noHost()
+{
+    return u"地址缺少主机名"_s;
+}
+QString userInfoRefused()
+{
+    return u"地址不能含有用户名或密码（user:password@）"_s;
+}
+QString hostNotFound()
+{
+    return u"找不到 agent 的主机名"_s;
+}
+QString connectionRefused()
+{
+    return u"agent 拒绝连接"_s;
+}
+QString hostUnreachable()
+{
+    return u"无法连接到 agent 所在主机"_s;
+}
+QString connectionLost()
+{
+    return u"与 agent 的连接中断"_s;
+}
+QString emptyReply()
+{
+    return u"agent 未作任何响应就关闭了连接"_s;
+}
+QString replyCutShort()
+{
+    return u"agent 的响应不完整，连接提前关闭"_s;
+}
+QString certificateRejected(const QString &detail)
+{
+    return u"agent 的 TLS 证书未通过验证："_s + detail;
+}
+QString tlsFailed(const QString &detail)
+{
+    return u"与 agent 的 TLS 连接失败："_s + detail;
+}
+QString clientFailed()
+{
+    return u"HTTP 客户端无法发起请求"_s;
+}
+QString transferFailed(int code)
+{
+    return u"HTTP 请求失败（libcurl 错误 "_s + QString::number(code) + u"）"_s;
+}
 
 namespace {
 QString sizeText(qint64 bytes)

@@ -42,18 +42,32 @@ struct FetchResult {
 void fetch(const ServerNode &node, const FetchLimits &limits, QObject *context,
            std::function<void(const FetchResult &)> done);
 
-// Fixed texts of failed polls. The others come from the HTTP client or the reply decoder.
+// Texts of failed polls, the console's own whatever HTTP library version is installed. Only the
+// JSON reader's texts and the detail after the TLS texts' colon come from a library.
 namespace fetchMessages {
-QString invalidAddress(); // the address is not a URL
-QString badResponse();    // not an HTTP reply, or a status outside 200 to 299
-QString noConnection();   // a failed result that carries no text of its own
-QString unusableToken();  // the token cannot be sent in an HTTP header
+QString invalidAddress();    // the address is not a URL
+QString unsupportedScheme(); // a URL, but neither http nor https
+QString noHost();            // an http or https URL without a host
+QString userInfoRefused();   // the address carries user:password@
+QString badResponse();       // not an HTTP reply, or a status outside 200 to 299
+QString noConnection();      // a failed result that carries no text of its own
+QString unusableToken();     // the token cannot be sent in an HTTP header
 QString bodyTooLarge(qint64 limitBytes);
 QString headersTooLarge(qint64 limitBytes);
 QString stalled(int stallMs);
 QString deadlinePassed(int deadlineMs);
 QString redirectRefused(const QUrl &target);
 QString tooManyRedirects();
+QString hostNotFound();
+QString connectionRefused();
+QString hostUnreachable(); // any other failure to connect
+QString connectionLost();  // the connection broke while the request or reply was under way
+QString emptyReply();      // closed without a byte of reply
+QString replyCutShort();   // closed before the announced end of the reply
+QString certificateRejected(const QString &detail); // detail: the TLS library's reason
+QString tlsFailed(const QString &detail);
+QString clientFailed();           // the HTTP library could not set the request up
+QString transferFailed(int code); // any other failure of the HTTP library, by its error number
 } // namespace fetchMessages
 
 } // namespace vantor

@@ -31,12 +31,14 @@ CurlMulti *CurlMulti::existing()
 CurlMulti::CurlMulti(QObject *parent) : QObject(parent)
 {
     // Initialises the library once per process; later calls only count.
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-    m_multi = curl_multi_init();
-    curl_multi_setopt(m_multi, CURLMOPT_SOCKETFUNCTION, &CurlMulti::onSocket);
-    curl_multi_setopt(m_multi, CURLMOPT_SOCKETDATA, this);
-    curl_multi_setopt(m_multi, CURLMOPT_TIMERFUNCTION, &CurlMulti::onTimer);
-    curl_multi_setopt(m_multi, CURLMOPT_TIMERDATA, this);
+    // Without it, or without a multi handle, add() refuses every transfer.
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return;
+    m_multi.reset(curl_multi_init());
+    if (!m_multi) return;
+    curl_multi_setopt(m_multi.get(), CURLMOPT_SOCKETFUNCTION, &CurlMulti::onSocket);
+    curl_multi_setopt(m_multi.get(), CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(m_multi.get(), CURLMOPT_TIMERFUNCTION, &CurlMulti::onTimer);
+    curl_multi_setopt(m_multi.get(), CURLMOPT_TIMERDATA, this);
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
 }
@@ -44,27 +46,33 @@ CurlMulti::CurlMulti(QObject *parent) : QObject(parent)
 CurlMulti::~CurlMulti()
 {
     for (auto it = m_owners.cbegin(); it != m_owners.cend(); ++it)
-        curl_multi_remove_handle(m_multi, it.key());
+        curl_multi_remove_handle(m_multi.get(), it.key());
     m_owners.clear();
-    curl_multi_cleanup(m_multi);
+    m_multi.reset();
     for (const Watch &w : std::as_const(m_watches)) {
         delete w.read;
         delete w.write;
     }
 }
 
-void CurlMulti::add(CURL *easy, CurlTransfer *owner)
+bool CurlMulti::add(CURL *easy, CurlTransfer *owner)
 {
+    if (!m_multi) return false;
+    // One connection per transfer, never kept for another: act() relies on it.
+    for (const CURLoption option : {CURLOPT_FORBID_REUSE, CURLOPT_FRESH_CONNECT})
+        if (curl_easy_setopt(easy, option, 1L) != CURLE_OK) return false;
     m_owners.insert(easy, owner);
     // libcurl answers by asking for a time-out of zero, which starts the transfer from the event loop.
-    curl_multi_add_handle(m_multi, easy);
+    if (curl_multi_add_handle(m_multi.get(), easy) == CURLM_OK) return true;
+    m_owners.remove(easy);
+    return false;
 }
 
 void CurlMulti::remove(CURL *easy)
 {
     if (m_owners.remove(easy) == 0) return;
     // Closes the transfer's sockets, which unwatches them.
-    curl_multi_remove_handle(m_multi, easy);
+    curl_multi_remove_handle(m_multi.get(), easy);
 }
 
 int CurlMulti::onSocket(CURL *easy, curl_socket_t socket, int what, void *self, void *)
@@ -123,8 +131,10 @@ void CurlMulti::act(curl_socket_t socket, int events)
 {
     CURL *easy = m_watches.value(socket).easy;
     int running = 0;
-    curl_multi_socket_action(m_multi, socket, events, &running);
+    curl_multi_socket_action(m_multi.get(), socket, events, &running);
     // Readiness of a transfer's socket means bytes moved (or the connection ended, which ends it).
+    // That tells its owner of progress only because a socket serves one transfer and is never kept
+    // for the next: add() forbids reuse on every handle.
     if (CurlTransfer *owner = easy ? m_owners.value(easy) : nullptr) owner->socketActivity();
     finishDone();
 }
@@ -133,13 +143,13 @@ void CurlMulti::finishDone()
 {
     QList<std::pair<CURL *, CURLcode>> done;
     int left = 0;
-    while (CURLMsg *message = curl_multi_info_read(m_multi, &left))
+    while (CURLMsg *message = curl_multi_info_read(m_multi.get(), &left))
         if (message->msg == CURLMSG_DONE) done.append({message->easy_handle, message->data.result});
     // An owner may end other transfers while it is told, so each is looked up afresh.
     for (const auto &[easy, code] : std::as_const(done)) {
         CurlTransfer *owner = m_owners.take(easy);
         if (!owner) continue;
-        curl_multi_remove_handle(m_multi, easy);
+        curl_multi_remove_handle(m_multi.get(), easy);
         owner->transferDone(code);
     }
 }

@@ -7,9 +7,25 @@
 
 #include <curl/curl.h>
 
+#include <memory>
+
 class QSocketNotifier;
 
 namespace vantor {
+
+// Owners of libcurl's handles: each is released exactly once, whichever way its owner ends.
+struct CurlEasyFree {
+    void operator()(CURL *easy) const { curl_easy_cleanup(easy); }
+};
+struct CurlMultiFree {
+    void operator()(CURLM *multi) const { curl_multi_cleanup(multi); }
+};
+struct CurlListFree {
+    void operator()(curl_slist *list) const { curl_slist_free_all(list); }
+};
+using CurlEasyHandle = std::unique_ptr<CURL, CurlEasyFree>;
+using CurlMultiHandle = std::unique_ptr<CURLM, CurlMultiFree>;
+using CurlList = std::unique_ptr<curl_slist, CurlListFree>;
 
 // A transfer that CurlMulti drives. Both calls come from the event loop, never from inside libcurl,
 // so the owner may remove its handle, add another or delete itself in them.
@@ -26,6 +42,7 @@ public:
 // and no thread is started; a transfer costs the event loop only the reading of what arrives.
 class CurlMulti : public QObject
 {
+    Q_OBJECT
 public:
     // The process-wide instance, made on first use and owned by the application object.
     static CurlMulti &instance();
@@ -35,7 +52,9 @@ public:
     explicit CurlMulti(QObject *parent = nullptr);
     ~CurlMulti() override;
 
-    void add(CURL *easy, CurlTransfer *owner);
+    // Starts the transfer, on a connection of its own (see act()). False when libcurl refused it:
+    // the owner then hears nothing, and the handle stays its own.
+    [[nodiscard]] bool add(CURL *easy, CurlTransfer *owner);
     void remove(CURL *easy); // the owner hears nothing more of it
 
 private:
@@ -52,7 +71,7 @@ private:
     void act(curl_socket_t socket, int events);
     void finishDone();
 
-    CURLM *m_multi = nullptr;
+    CurlMultiHandle m_multi;
     QTimer m_timer;
     QHash<curl_socket_t, Watch> m_watches;
     QHash<CURL *, CurlTransfer *> m_owners;

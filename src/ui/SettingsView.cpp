@@ -3,6 +3,7 @@
 
 #include "Format.h"
 #include "Style.h"
+#include "store/FetchPolicy.h"
 #include "store/MonitorStore.h"
 
 #include <QCheckBox>
@@ -178,7 +179,11 @@ std::variant<QList<ServerNode>, QString> parseSettingsText(const QString &text)
 
     auto decoded = decodeNodeList(bytes);
     if (std::holds_alternative<QString>(decoded)) return decoded;
-    if (std::get<QList<ServerNode>>(decoded).size() != 3) return u"请配置恰好 3 台服务器"_s;
+    const auto &nodes = std::get<QList<ServerNode>>(decoded);
+    if (nodes.size() != 3) return u"请配置恰好 3 台服务器"_s;
+    // Such an address would never be polled: refused here, where it can still be corrected.
+    for (const ServerNode &node : nodes)
+        if (fetchPolicy::carriesUserInfo(QUrl(node.address))) return fetchMessages::userInfoRefused();
     return decoded;
 }
 

@@ -125,6 +125,7 @@ const StatusLook statusLooks[] = {
 // Holds one re-colouring step of its parent; dies with it, and with it the connection.
 class SchemeFollower final : public QObject
 {
+    Q_OBJECT
 public:
     SchemeFollower(QObject *owner, const char *key, std::function<void()> apply)
         : QObject(owner), key(key), apply(std::move(apply))
@@ -158,7 +159,7 @@ void followScheme(QObject *owner, const char *key, std::function<void()> apply)
 {
     apply();
     for (QObject *child : owner->children()) {
-        auto *follower = dynamic_cast<SchemeFollower *>(child);
+        auto *follower = qobject_cast<SchemeFollower *>(child);
         if (follower && qstrcmp(follower->key, key) == 0) {
             follower->apply = std::move(apply);
             return;
@@ -268,3 +269,5 @@ void applyLook(QApplication &app)
 }
 
 } // namespace vantor::ui
+
+#include "Style.moc"

@@ -58,6 +58,7 @@ static void respond(QTcpSocket *socket, const FakeAgent::Script &script)
     for (const auto &[key, value] : script.headers)
         head += key + ": " + value + "\r\n";
     head += "\r\n";
+    if (script.behaviour == FakeAgent::Behaviour::HeadOnly) return void(socket->write(head));
     if (script.behaviour != FakeAgent::Behaviour::Trickle) {
         socket->write(head);
         // An empty body still needs a pattern to stream from; a length of 0 sends none of it.

@@ -29,12 +29,14 @@ struct ReceivedRequest {
 // the answer scripted for its path (or the general one) and is then closed.
 class FakeAgent : public QObject
 {
+    Q_OBJECT
 public:
     enum class Behaviour {
-        Answer,  // status, headers and body after the delay
-        Silent,  // accept and read, never answer
-        Trickle, // status line, headers and body, all one byte per trickleIntervalMs
-        Raw,     // head as given, then the body: no status line or headers of ours
+        Answer,   // status, headers and body after the delay
+        Silent,   // accept and read, never answer
+        HeadOnly, // status line and headers, then silence
+        Trickle,  // status line, headers and body, all one byte per trickleIntervalMs
+        Raw,      // head as given, then the body: no status line or headers of ours
     };
     struct Script {
         int status = 200;
