@@ -3,6 +3,7 @@
 
 #include "Config.h"
 #include "Server.h"
+#include "UniqueFd.h"
 
 #include <atomic>
 #include <chrono>
@@ -24,14 +25,20 @@ struct HttpLimits {
     unsigned connections = 512;
     unsigned perAddress = 32;
     std::size_t memoryPerConnection = 16 * 1024;
+    // Over HTTPS, what a client may send on one connection in all (handshake and request), and how long
+    // a first handshake message may say it is. GnuTLS keeps a handshake message whole before it reads
+    // it, however long it claims to be, so these bound the memory a client without a token can take.
+    std::size_t tlsBytesPerConnection = 32 * 1024;
+    std::size_t tlsHelloBytes = 16 * 1024;
     unsigned idleSeconds = 10;
     std::chrono::milliseconds requestTime{10'000};
 };
 
 // The HTTP (or HTTPS) side of the agent, on libmicrohttpd: one thread that waits for events on every
 // connection, so a slow or idle client costs a few kilobytes, never a worker. Limits bound what any
-// client can hold: connections in all and per address, memory per connection (the request's headers
-// must fit in it), time without progress and time per request.
+// client can hold: connections in all and per address (over every daemon, also while an old one
+// drains after a reload), memory per connection (the request's headers must fit in it), time without
+// progress and time per request.
 class HttpServer
 {
 public:
@@ -61,8 +68,15 @@ private:
     struct Daemon;
     struct Connection {
         std::chrono::steady_clock::time_point start;
-        int fd = -1;
+        int fd = -1;         // libmicrohttpd's, which closes it
+        std::string address; // the peer's address bytes, for the limit per address
         bool cut = false;
+        // Over HTTPS: bytes read from the socket so far, and the first ones, which say how long the
+        // first handshake message will be.
+        std::size_t received = 0;
+        unsigned char head[9] = {};
+        std::size_t limit = 0;
+        std::size_t helloLimit = 0;
     };
 
     std::unique_ptr<Daemon> startDaemon(const std::optional<TlsPair> &tls, std::string &error);
@@ -74,8 +88,8 @@ private:
 
     Handler m_handler;
     const HttpLimits m_limits;
-    int m_listenFd = -1;
-    int m_wakeFd = -1;
+    UniqueFd m_listenFd;
+    UniqueFd m_wakeFd;
     int m_port = 0;
     std::atomic<bool> m_stopping{false};
     std::mutex m_tasksMutex;
