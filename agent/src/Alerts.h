@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "Checks.h"
 #include "Sensors.h"
 #include "Text.h"
 
@@ -25,6 +26,8 @@ struct Thresholds {
     Limits memory{85, 95};
     Limits disk{85, 95};
     double temperatureC = 85; // warning above this
+    Limits inodes{85, 95};    // of every local file system
+    Limits swap{50, 80};
 
     bool operator==(const Thresholds &) const = default;
 };
@@ -38,6 +41,19 @@ struct Observation {
     std::optional<Sensor> hottest;
 };
 
+// What the further checks found in the same reading.
+struct Findings {
+    std::vector<FileSystemUse> fileSystems;
+    std::optional<double> swapUsage;      // absent without swap
+    std::vector<std::string> failedUnits; // those also in `services` are alerted there
+    std::optional<OomWatch::Episode> oom;
+    std::optional<ClockState> clock;
+    RebootState reboot;
+};
+
+// Failed units beyond this many share one alert that counts them.
+inline constexpr std::size_t failedUnitAlerts = 5;
+
 // One condition that holds now. `key` names the condition; with the severity it decides whether an
 // alert continues or is a new occurrence.
 struct Condition {
@@ -47,7 +63,8 @@ struct Condition {
     std::string detail;
 };
 
-std::vector<Condition> assess(const Observation &observation, const Thresholds &thresholds);
+std::vector<Condition> assess(const Observation &observation, const Thresholds &thresholds,
+                              const Findings &findings = {});
 
 struct Alert {
     std::string id;

@@ -56,6 +56,7 @@ void Collector::reconfigure(Options options)
     std::lock_guard lock(m_mutex);
     m_setup = std::move(made);
     m_sampleNow = true;
+    m_unitsAsked.reset(); // the program or the switch may have changed
     m_wake.notify_all();
 }
 
@@ -74,8 +75,28 @@ void Collector::sample()
     for (std::size_t i = 0; i < states.size(); ++i)
         services.emplace_back(options.services[i], std::move(states[i]));
     auto sensors = readSensors(options.sysRoot);
+    const auto &checks = options.checks;
+    auto fileSystems = Collector::fileSystems(*current);
+    const auto clock = checks.clockSync && options.clock ? options.clock() : std::nullopt;
+    const auto reboot = checks.rebootRequired ? std::optional(readRebootRequired(options.rootPath)) : std::nullopt;
+    const auto steadyNow = std::chrono::steady_clock::now();
+    bool askUnits = checks.failedUnits && options.failedUnits;
+    {
+        std::lock_guard lock(m_mutex);
+        askUnits = askUnits && (!m_unitsAsked || steadyNow - *m_unitsAsked >= options.failedUnitsInterval);
+    }
+    const auto failedUnits = askUnits ? options.failedUnits() : std::nullopt;
 
     std::lock_guard lock(m_mutex);
+    if (askUnits) {
+        m_unitsAsked = steadyNow;
+        m_sample.failedUnits = failedUnits;
+    } else if (!checks.failedUnits) {
+        m_sample.failedUnits.reset();
+    }
+    m_sample.fileSystems = std::move(fileSystems);
+    m_sample.clock = clock;
+    m_sample.reboot = reboot;
     if (times) {
         // The first sample has nothing before it: the share since boot stands in until the next one.
         const auto usage = cpuPercent(m_sample.cpuTimes.value_or(CpuTimes{}), *times);
@@ -86,8 +107,20 @@ void Collector::sample()
     m_sample.sensors = std::move(sensors);
 }
 
+std::optional<std::vector<FileSystemUse>> Collector::fileSystems(const Setup &setup)
+{
+    const Options &options = setup.options;
+    const auto text = readFile(options.procRoot / "self" / "mountinfo");
+    if (!text) return std::nullopt;
+    auto mounts = localFileSystems(parseMountInfo(*text), options.rootPath);
+    // Switched off, the root alone is still watched for inodes.
+    if (!options.checks.fileSystems)
+        std::erase_if(mounts, [&](const MountEntry &m) { return setup.rootDevice != std::pair{m.major, m.minor}; });
+    return measureFileSystems(mounts, options.rootPath, setup.rootDevice, options.fileSystems);
+}
+
 std::variant<ordered_json, std::string> Collector::reading(Clock::time_point now,
-                                                           std::vector<Sensor> *sensors)
+                                                           std::vector<Sensor> *sensors, HealthFacts *facts)
 {
     const auto current = setup();
     const Options &options = current->options;
@@ -109,20 +142,34 @@ std::variant<ordered_json, std::string> Collector::reading(Clock::time_point now
     const auto &device = current->rootDevice;
     const auto diskCelsius =
         device ? diskTemperature(options.sysRoot, device->first, device->second) : std::nullopt;
+    std::optional<std::uint64_t> oomKills;
+    if (const auto vmstat = options.checks.oomKills ? readFile(proc / "vmstat") : std::nullopt)
+        oomKills = parseVmstat(*vmstat, "oom_kill"); // kernels before 4.13 do not count them
 
     std::unique_lock lock(m_mutex);
     if (!m_sample.cpuUsage) return "cannot read the CPU counters from " + (proc / "stat").string();
     const Sample sample = m_sample;
     const auto temperatures = summarize(sample.sensors);
 
+    const double swapTotal = memory->swapTotalBytes.value_or(0);
     Observation seen{*sample.cpuUsage, memory->usagePercent(), disk.usagePercent, sample.services,
                      temperatures.hottest};
+    const Findings found{sample.fileSystems.value_or(std::vector<FileSystemUse>{}),
+                         swapTotal > 0 ? std::optional(memory->swapUsedBytes() / swapTotal * 100) : std::nullopt,
+                         sample.failedUnits.value_or(std::vector<std::string>{}),
+                         oomKills ? m_oom.update(*oomKills, now) : std::nullopt,
+                         sample.clock,
+                         sample.reboot.value_or(RebootState{})};
     std::int64_t running = 0;
     for (const auto &[unit, state] : sample.services)
         running += state == "active" ? 1 : 0;
-    const auto alerts = m_tracker.update(assess(seen, options.thresholds), now);
+    const auto alerts = m_tracker.update(assess(seen, options.thresholds, found), now);
     lock.unlock();
     if (sensors) *sensors = sample.sensors;
+    if (facts) {
+        *facts = {sample.fileSystems, sample.failedUnits, oomKills, sample.clock, sample.reboot, std::nullopt};
+        if (memory->swapTotalBytes) facts->swap = SwapFigures{*memory->swapTotalBytes, memory->swapUsedBytes()};
+    }
 
     ordered_json body;
     body["cpuUsage"] = seen.cpuUsage;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Alerts.h"
+#include "Checks.h"
 #include "Network.h"
 #include "ProcParse.h"
 #include "Sensors.h"
@@ -33,11 +34,17 @@ public:
         std::filesystem::path procRoot = "/proc";
         std::filesystem::path sysRoot = "/sys";
         std::filesystem::path rootPath = "/";
-        std::vector<std::string> services;
-        Thresholds thresholds;
+        std::vector<std::string> services{};
+        Thresholds thresholds{};
         std::chrono::milliseconds sampleInterval{5000};
-        ServiceProbe probe;
+        ServiceProbe probe{};
         InterfaceLister interfaces = systemInterfaceAddresses;
+        CheckSwitches checks{};
+        UnitLister failedUnits{}; // none: failed units are not asked for
+        // systemctl costs more than the rest of a sample; a unit's failure can wait this long.
+        std::chrono::milliseconds failedUnitsInterval{30000};
+        ClockProbe clock = kernelClock;
+        FileSystemProbe fileSystems = statFileSystem;
     };
 
     explicit Collector(Options options);
@@ -54,9 +61,11 @@ public:
     void sample();
 
     // The reply document, or why none can be made (a required figure could not be read). `sensors`, when
-    // given, receives every temperature sensor of the sample the reading was made from.
+    // given, receives every temperature sensor of the sample the reading was made from, and `facts` what
+    // the checks found.
     std::variant<nlohmann::ordered_json, std::string> reading(Clock::time_point now,
-                                                              std::vector<Sensor> *sensors = nullptr);
+                                                              std::vector<Sensor> *sensors = nullptr,
+                                                              HealthFacts *facts = nullptr);
 
 private:
     struct Setup {
@@ -69,6 +78,10 @@ private:
         std::optional<double> cpuUsage;
         std::vector<std::pair<std::string, std::string>> services; // unit, state
         std::vector<Sensor> sensors;
+        std::optional<std::vector<FileSystemUse>> fileSystems;
+        std::optional<std::vector<std::string>> failedUnits;
+        std::optional<ClockState> clock;
+        std::optional<RebootState> reboot;
     };
 
     static std::shared_ptr<const Setup> makeSetup(Options options);
@@ -78,12 +91,15 @@ private:
                                            const DiskFigures &disk, const Temperatures &temperatures,
                                            std::optional<double> diskCelsius);
     static nlohmann::ordered_json network(const Options &options);
+    static std::optional<std::vector<FileSystemUse>> fileSystems(const Setup &setup);
 
     std::mutex m_mutex; // guards the members below
     std::shared_ptr<const Setup> m_setup;
     bool m_sampleNow = false;
     Sample m_sample;
     AlertTracker m_tracker;
+    OomWatch m_oom;
+    std::optional<std::chrono::steady_clock::time_point> m_unitsAsked;
 
     std::condition_variable_any m_wake;
     std::jthread m_thread;

@@ -80,6 +80,22 @@ void readLimits(const json &thresholds, const char *key, Limits &out)
                        formatNumber(out.critical, 1) + ")");
 }
 
+void readSwitches(const json &root, CheckSwitches &out)
+{
+    const json *v = member(root, "checks");
+    if (!v) return;
+    if (!v->is_object()) fail("checks", "must be an object of true or false switches");
+    checkKeys(*v, "checks.", {"fileSystems", "failedUnits", "oomKills", "clockSync", "rebootRequired"});
+    for (auto [key, flag] : {std::pair{"fileSystems", &out.fileSystems}, {"failedUnits", &out.failedUnits},
+                             {"oomKills", &out.oomKills}, {"clockSync", &out.clockSync},
+                             {"rebootRequired", &out.rebootRequired}}) {
+        const json *s = member(*v, key);
+        if (!s) continue;
+        if (!s->is_boolean()) fail(std::string("checks.") + key, "must be true or false");
+        *flag = s->get<bool>();
+    }
+}
+
 bool isUnitName(const std::string &unit)
 {
     if (unit.empty() || unit.size() > 256 || unit.front() == '-') return false;
@@ -105,7 +121,7 @@ Config readConfig(const json &root)
     if (!root.is_object()) throw ConfigError{"the configuration must be a JSON object"};
     checkKeys(root, "",
               {"listenAddress", "port", "token", "allowEmptyToken", "services", "thresholds",
-               "sampleIntervalSeconds", "systemctl", "procRoot", "sysRoot", "rootPath", "tls"});
+               "sampleIntervalSeconds", "systemctl", "procRoot", "sysRoot", "rootPath", "tls", "checks"});
     Config c;
     readText(root, "listenAddress", "listenAddress", c.listenAddress, false);
     if (const json *v = member(root, "port")) {
@@ -137,12 +153,15 @@ Config readConfig(const json &root)
     }
     if (const json *v = member(root, "thresholds")) {
         if (!v->is_object()) fail("thresholds", "must be an object");
-        checkKeys(*v, "thresholds.", {"cpu", "memory", "disk", "temperatureC"});
+        checkKeys(*v, "thresholds.", {"cpu", "memory", "disk", "temperatureC", "inodes", "swap"});
         readLimits(*v, "cpu", c.thresholds.cpu);
         readLimits(*v, "memory", c.thresholds.memory);
         readLimits(*v, "disk", c.thresholds.disk);
+        readLimits(*v, "inodes", c.thresholds.inodes);
+        readLimits(*v, "swap", c.thresholds.swap);
         readNumber(*v, "temperatureC", "thresholds.temperatureC", c.thresholds.temperatureC, 0, 1000);
     }
+    readSwitches(root, c.checks);
     readNumber(root, "sampleIntervalSeconds", "sampleIntervalSeconds", c.sampleIntervalSeconds, 1, 3600);
     readText(root, "systemctl", "systemctl", c.systemctl, false);
     if (c.systemctl.front() != '/') fail("systemctl", "must be an absolute path");

@@ -27,8 +27,9 @@ struct Config {
     int port = 9100;
     std::string token;
     bool allowEmptyToken = false;
-    std::vector<std::string> services;
-    Thresholds thresholds;
+    std::vector<std::string> services{};
+    Thresholds thresholds{};
+    CheckSwitches checks{};
     double sampleIntervalSeconds = 5;
     std::string systemctl = "/usr/bin/systemctl";
     // Where the kernel's files and the root file system are found; a container watching its host
@@ -37,9 +38,9 @@ struct Config {
     std::string sysRoot = "/sys";
     std::string rootPath = "/";
     // With these the agent serves HTTPS only; loadConfig fills `tls` from the two files.
-    std::string tlsCertificatePath;
-    std::string tlsKeyPath;
-    std::optional<TlsPair> tls;
+    std::string tlsCertificatePath{};
+    std::string tlsKeyPath{};
+    std::optional<TlsPair> tls{};
 };
 
 // A configuration, or a message that names the offending key (or the line and column of a syntax

@@ -43,7 +43,7 @@ std::optional<double> cpuPercent(const CpuTimes &before, const CpuTimes &after)
 
 std::optional<MemoryFigures> parseMeminfo(std::string_view meminfo)
 {
-    std::optional<double> total, available, freeMem, buffers, cached, reclaimable;
+    std::optional<double> total, available, freeMem, buffers, cached, reclaimable, swapTotal, swapFree;
     for (const auto line : splitLines(meminfo)) {
         const auto colon = line.find(':');
         if (colon == std::string_view::npos) continue;
@@ -66,13 +66,27 @@ std::optional<MemoryFigures> parseMeminfo(std::string_view meminfo)
             cached = bytes;
         else if (key == "SReclaimable")
             reclaimable = bytes;
+        else if (key == "SwapTotal")
+            swapTotal = bytes;
+        else if (key == "SwapFree")
+            swapFree = bytes;
     }
     if (!total || *total <= 0) return std::nullopt;
     if (!available) {
         if (!freeMem) return std::nullopt;
         available = *freeMem + buffers.value_or(0) + cached.value_or(0) + reclaimable.value_or(0);
     }
-    return MemoryFigures{*total, *available};
+    const bool swap = swapTotal && swapFree;
+    return MemoryFigures{*total, *available, swap ? swapTotal : std::nullopt, swap ? swapFree : std::nullopt};
+}
+
+std::optional<std::uint64_t> parseVmstat(std::string_view vmstat, std::string_view name)
+{
+    for (const auto line : splitLines(vmstat)) {
+        const auto words = splitWords(line);
+        if (words.size() == 2 && words[0] == name) return parseUnsigned(words[1]);
+    }
+    return std::nullopt;
 }
 
 std::optional<double> parseFirstNumber(std::string_view text)

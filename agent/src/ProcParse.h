@@ -30,12 +30,24 @@ struct MemoryFigures {
     double totalBytes = 0;
     double availableBytes = 0;
 
+    // SwapTotal and SwapFree; both absent when the file lacks either.
+    std::optional<double> swapTotalBytes;
+    std::optional<double> swapFreeBytes;
+
     double usedBytes() const { return totalBytes > availableBytes ? totalBytes - availableBytes : 0; }
     double usagePercent() const { return usedBytes() / totalBytes * 100; }
+    double swapUsedBytes() const
+    {
+        const double total = swapTotalBytes.value_or(0), free = swapFreeBytes.value_or(0);
+        return total > free ? total - free : 0;
+    }
 };
 
 // MemTotal and MemAvailable; kernels without MemAvailable get MemFree + Buffers + Cached + SReclaimable.
 std::optional<MemoryFigures> parseMeminfo(std::string_view meminfo);
+
+// One counter of /proc/vmstat ("oom_kill 3"); nothing when the kernel does not keep it.
+std::optional<std::uint64_t> parseVmstat(std::string_view vmstat, std::string_view name);
 
 // The first number of a line such as /proc/uptime or /proc/loadavg.
 std::optional<double> parseFirstNumber(std::string_view text);

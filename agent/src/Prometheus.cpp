@@ -45,9 +45,9 @@ std::string formatValue(double value)
 class Writer
 {
 public:
-    void gauge(const char *name, const char *help)
+    void gauge(const char *name, const char *help, const char *type = "gauge")
     {
-        m_text += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n";
+        m_text += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
     }
     void sample(const char *name, double value,
                 const std::vector<std::pair<const char *, std::string>> &labels = {})
@@ -75,6 +75,63 @@ public:
 private:
     std::string m_text;
 };
+
+void fileSystemSeries(Writer &w, const std::vector<FileSystemUse> &fileSystems)
+{
+    // Mount points that differ only in bytes that are not UTF-8 would escape to one series.
+    std::vector<const FileSystemUse *> shown;
+    std::set<std::string> seen;
+    for (const auto &fs : fileSystems)
+        if (seen.insert(escapeLabelValue(fs.mountPoint)).second) shown.push_back(&fs);
+    const auto each = [&](const char *name, const char *help, auto value) {
+        w.gauge(name, help);
+        for (const auto *fs : shown)
+            if (const std::optional<double> v = value(*fs))
+                w.sample(name, *v, {{"mountpoint", fs->mountPoint}, {"fstype", fs->type}, {"device", fs->source}});
+    };
+    each("vantor_filesystem_size_bytes", "Size of each local file system, in bytes.",
+         [](const FileSystemUse &fs) { return std::optional(fs.sizeBytes); });
+    each("vantor_filesystem_avail_bytes", "Space on each local file system available to unprivileged users, in bytes.",
+         [](const FileSystemUse &fs) { return std::optional(fs.availableBytes); });
+    each("vantor_filesystem_usage_ratio", "Share of each local file system in use, counted as df does, from 0 to 1.",
+         [](const FileSystemUse &fs) { return std::optional(fs.usagePercent / 100); });
+    each("vantor_filesystem_inodes_usage_ratio", "Share of each local file system's inodes in use, from 0 to 1.",
+         [](const FileSystemUse &fs) {
+             return fs.inodesPercent ? std::optional(*fs.inodesPercent / 100) : std::nullopt;
+         });
+}
+
+void healthSeries(Writer &w, const HealthFacts &facts)
+{
+    if (facts.fileSystems) fileSystemSeries(w, *facts.fileSystems);
+    if (facts.swap) {
+        w.gauge("vantor_swap_total_bytes", "Swap space, in bytes.");
+        w.sample("vantor_swap_total_bytes", facts.swap->totalBytes);
+        w.gauge("vantor_swap_used_bytes", "Swap space in use, in bytes.");
+        w.sample("vantor_swap_used_bytes", facts.swap->usedBytes);
+    }
+    if (facts.failedUnits) {
+        w.gauge("vantor_systemd_units_failed", "systemd units in the failed state.");
+        w.sample("vantor_systemd_units_failed", static_cast<double>(facts.failedUnits->size()));
+        w.gauge("vantor_systemd_unit_failed", "Each systemd unit in the failed state; the value is always 1.");
+        for (const auto &unit : *facts.failedUnits)
+            w.sample("vantor_systemd_unit_failed", 1, {{"unit", unit}});
+    }
+    if (facts.oomKills) {
+        w.gauge("vantor_oom_kills_total", "Processes the kernel killed for lack of memory since boot.", "counter");
+        w.sample("vantor_oom_kills_total", static_cast<double>(*facts.oomKills));
+    }
+    if (facts.clock) {
+        w.gauge("vantor_clock_synchronized", "1 when the kernel reports its clock synchronised to a time source.");
+        w.sample("vantor_clock_synchronized", facts.clock->synchronised ? 1 : 0);
+        w.gauge("vantor_clock_max_error_seconds", "The kernel's estimate of the clock's maximum error, in seconds.");
+        w.sample("vantor_clock_max_error_seconds", facts.clock->maxErrorSeconds);
+    }
+    if (facts.reboot) {
+        w.gauge("vantor_reboot_required", "1 when an installed update asks for a reboot (/run/reboot-required).");
+        w.sample("vantor_reboot_required", facts.reboot->required ? 1 : 0);
+    }
+}
 
 } // namespace
 
@@ -104,7 +161,7 @@ std::string escapeLabelValue(std::string_view value)
 }
 
 std::string prometheusText(const ordered_json &reading, const std::vector<Sensor> &sensors,
-                           std::string_view version)
+                           std::string_view version, const HealthFacts &facts)
 {
     using P = ordered_json::json_pointer;
     Writer w;
@@ -148,6 +205,8 @@ std::string prometheusText(const ordered_json &reading, const std::vector<Sensor
             w.sample("vantor_temperature_celsius", sensor.celsius, {{"chip", sensor.chip}, {"sensor", name}});
         }
     }
+
+    healthSeries(w, facts);
 
     w.gauge("vantor_alert", "An active alert, labelled with its severity and title.");
     std::set<std::pair<std::string, std::string>> alerts;

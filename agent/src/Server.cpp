@@ -69,7 +69,8 @@ Reply AgentServer::handle(const Request &request)
         return reply;
     }
     std::vector<Sensor> sensors;
-    auto reading = m_collector.reading(Clock::now(), &sensors);
+    HealthFacts facts;
+    auto reading = m_collector.reading(Clock::now(), &sensors, &facts);
     if (auto *failure = std::get_if<std::string>(&reading)) {
         // Once per distinct failure: a console polling a broken machine would fill the journal otherwise.
         if (*failure != m_lastFailure)
@@ -80,7 +81,7 @@ Reply AgentServer::handle(const Request &request)
     const auto &body = std::get<nlohmann::ordered_json>(reading);
     if (prometheus)
         return {200,
-                prometheusText(body, sensors, VANTOR_AGENT_VERSION),
+                prometheusText(body, sensors, VANTOR_AGENT_VERSION, facts),
                 "text/plain; version=0.0.4; charset=utf-8",
                 {}};
     // Host names, interface names and sensor labels are bytes from the system, not always UTF-8; a bad

@@ -32,7 +32,8 @@ struct Pipe {
 
 } // namespace
 
-std::optional<std::string> runProgram(const std::vector<std::string> &argv, std::chrono::milliseconds timeout)
+std::optional<std::string> runProgram(const std::vector<std::string> &argv, std::chrono::milliseconds timeout,
+                                      int *exitStatus)
 {
     if (argv.empty()) return std::nullopt;
     Pipe out;
@@ -98,6 +99,7 @@ std::optional<std::string> runProgram(const std::vector<std::string> &argv, std:
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (timedOut) return std::nullopt;
+    if (exitStatus) *exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return text;
 }
 

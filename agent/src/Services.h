@@ -18,8 +18,9 @@ using ServiceProbe = std::function<std::vector<std::string>(const std::vector<st
 ServiceProbe systemctlProbe(std::string systemctl, std::chrono::milliseconds timeout);
 
 // Runs a program without a shell and returns what it printed on standard output, or nothing when it
-// could not be started or ran out of time.
+// could not be started or ran out of time. `exitStatus`, when given, receives the program's exit
+// status (-1 when a signal ended it).
 std::optional<std::string> runProgram(const std::vector<std::string> &argv,
-                                      std::chrono::milliseconds timeout);
+                                      std::chrono::milliseconds timeout, int *exitStatus = nullptr);
 
 } // namespace vantor::agent

@@ -54,6 +54,8 @@ Collector::Options collectorOptions(const Config &config)
     options.sampleInterval =
         std::chrono::milliseconds(static_cast<long>(config.sampleIntervalSeconds * 1000));
     options.probe = systemctlProbe(config.systemctl, std::chrono::seconds(5));
+    options.checks = config.checks;
+    options.failedUnits = systemctlFailedUnits(config.systemctl, std::chrono::seconds(5));
     return options;
 }
 
