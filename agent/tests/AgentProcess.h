@@ -31,6 +31,14 @@ bool waitUntil(Predicate done, std::chrono::milliseconds limit = std::chrono::se
     return true;
 }
 
+// How the agent is started: a build for another processor runs it under the emulator that runs the
+// tests (qemu-user), which cannot start a foreign binary by itself.
+#ifdef VANTOR_AGENT_EMULATOR
+inline constexpr const char *agentCommand[] = {VANTOR_AGENT_EMULATOR, VANTOR_AGENT_BINARY};
+#else
+inline constexpr const char *agentCommand[] = {VANTOR_AGENT_BINARY};
+#endif
+
 struct AgentProcess {
     std::filesystem::path log;
     pid_t pid = -1;
@@ -41,7 +49,10 @@ struct AgentProcess {
     AgentProcess(std::vector<std::string> args, std::filesystem::path logFile) : log(std::move(logFile))
     {
         // Made before fork, ending in a null: the child of a threaded test may not allocate.
-        std::vector<char *> argv{const_cast<char *>(VANTOR_AGENT_BINARY), nullptr};
+        std::vector<char *> argv;
+        for (const char *word : agentCommand)
+            argv.push_back(const_cast<char *>(word));
+        argv.push_back(nullptr);
         for (auto &a : args)
             argv.insert(argv.end() - 1, a.data());
         const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
