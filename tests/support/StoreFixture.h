@@ -31,7 +31,8 @@ QByteArray replyBody(const MetricsSnapshot &reading);
 // it is refused, and no other socket (a fake agent of the same test, say) can take it meanwhile.
 quint16 refusingPort();
 
-// Spins the event loop until the store's cycle has ended; false if it did not within the time.
-bool waitIdle(const MonitorStore &store, int timeoutMs = 5000);
+// Spins the event loop until the store's cycle has ended; false if it did not within the time, which is
+// only a safeguard for a failing run (a loaded machine must never reach it).
+bool waitIdle(const MonitorStore &store, int timeoutMs = 30000);
 
 } // namespace vantor::test
