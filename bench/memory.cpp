@@ -86,15 +86,7 @@ void settle(int ms)
 bool waitForCycle(MonitorStore &store)
 {
     QEventLoop loop;
-    // Told before each assignment: look once it has happened.
-    QObject::connect(&store, &MonitorStore::objectWillChange, &loop, [&] {
-        QMetaObject::invokeMethod(
-            &loop,
-            [&] {
-                if (!store.isRefreshing()) loop.quit();
-            },
-            Qt::QueuedConnection);
-    });
+    QObject::connect(&store, &MonitorStore::cycleEnded, &loop, &QEventLoop::quit);
     QTimer::singleShot(10000, &loop, &QEventLoop::quit);
     if (store.isRefreshing()) loop.exec();
     return !store.isRefreshing();

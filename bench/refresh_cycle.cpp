@@ -57,15 +57,7 @@ QString peakRss()
 double timeCycle(MonitorStore &store)
 {
     QEventLoop loop;
-    const auto connection = QObject::connect(&store, &MonitorStore::objectWillChange, &loop, [&] {
-        // Told before the assignment: look once it has happened.
-        QMetaObject::invokeMethod(
-            &loop,
-            [&] {
-                if (!store.isRefreshing()) loop.quit();
-            },
-            Qt::QueuedConnection);
-    });
+    const auto connection = QObject::connect(&store, &MonitorStore::cycleEnded, &loop, &QEventLoop::quit);
     QElapsedTimer clock;
     clock.start();
     store.refresh();

@@ -5,16 +5,20 @@
 
 #include "app/ContentView.h"
 #include "store/MonitorStore.h"
+#include "ui/NodeDetailView.h"
 #include "ui/OverviewView.h"
 #include "ui/Style.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScrollBar>
+#include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTextStream>
 
 #include <algorithm>
+#include <functional>
 
 using namespace vantor;
 using namespace Qt::StringLiterals;
@@ -90,6 +94,87 @@ double elapsedMs(const QElapsedTimer &timer)
     return double(timer.nsecsElapsed()) / 1e6;
 }
 
+// One node with `count` alerts whose title and detail are each `length` characters of wrapping text
+// (words of Latin letters, or Chinese without spaces), the other two nodes without alerts.
+QList<NodeRuntime> longTexts(int count, int length, bool chinese, int variant)
+{
+    QList<NodeRuntime> nodes = manyAlerts(0, 0);
+    const QDateTime base = QDateTime::currentDateTimeUtc();
+    const QString word = chinese ? u"磁盘空间不足请检查"_s : u"disk pressure "_s;
+    for (int i = 0; i < count; ++i) {
+        QString text = QString::number(i + variant) + u' ';
+        while (text.size() < length)
+            text += word;
+        text.truncate(length);
+        nodes[0].metrics.alerts.append(makeAlert(u"critical"_s, text, text, base.addSecs(-i)));
+    }
+    return nodes;
+}
+
+// The longest the UI thread was busy in one step of showing a long reading: a refresh of the
+// overview, the first opening of the node's page, switching pages and scrolling each page.
+void longestStalls(const char *name, const QList<NodeRuntime> &nodes, const QList<NodeRuntime> &changed)
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QList<double> refresh, update, open, toggle, scroll;
+    for (int run = 0; run < 5; ++run) {
+        QStackedWidget stack;
+        auto *overview = new ui::OverviewView(nullptr);
+        auto *detail = new ui::NodeDetailView;
+        stack.addWidget(overview);
+        stack.addWidget(detail);
+        stack.resize(940, 718);
+        overview->showContent(manyAlerts(0, 0), std::nullopt, figuresOf(manyAlerts(0, 0)));
+        stack.show();
+        QCoreApplication::processEvents();
+
+        const auto step = [&](QList<double> &into, const std::function<void()> &work) {
+            QElapsedTimer timer;
+            timer.start();
+            work();
+            QCoreApplication::processEvents();
+            stack.repaint();
+            into.append(elapsedMs(timer));
+        };
+        step(refresh, [&] { overview->showContent(nodes, now, figuresOf(nodes)); });
+        step(update, [&] { overview->showContent(changed, now, figuresOf(changed)); });
+        step(open, [&] {
+            detail->setRuntime(changed[0]);
+            stack.setCurrentWidget(detail);
+        });
+        double worst = 0;
+        for (QScrollArea *area :
+             std::initializer_list<QScrollArea *>{detail->findChild<QScrollArea *>(), overview}) {
+            stack.setCurrentWidget(area == overview ? static_cast<QWidget *>(overview) : detail);
+            QCoreApplication::processEvents();
+            QScrollBar *bar = area->verticalScrollBar();
+            for (int i = 0; i < 20 && bar->value() < bar->maximum(); ++i) {
+                QList<double> one;
+                step(one, [&] { bar->setValue(bar->value() + bar->maximum() / 20 + 1); });
+                worst = std::max(worst, one.constFirst());
+            }
+        }
+        scroll.append(worst);
+        double longest = 0;
+        for (int i = 0; i < 4; ++i) {
+            QList<double> one;
+            step(one, [&] { stack.setCurrentIndex(1 - stack.currentIndex()); });
+            longest = std::max(longest, one.constFirst());
+        }
+        toggle.append(longest);
+    }
+    const auto both = [&](const char *what, const QList<double> &ms, const char *suffix) {
+        const QByteArray label = QByteArray(what) + ", " + name;
+        const QByteArray key = QByteArray("ui_stall_") + name + suffix;
+        report(label.constData(), ms, key.constData());
+    };
+    both("overview refresh", refresh, "_refresh");
+    both("overview update", update, "_update");
+    both("node page first open", open, "_open");
+    both("switching pages (longest of 4)", toggle, "_switch");
+    both("scrolling (longest step)", scroll, "_scroll");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -99,6 +184,11 @@ int main(int argc, char *argv[])
     ui::applyLook(app);
     PaintCounter counter;
     app.installEventFilter(&counter);
+
+    // A long reading within the reply cap: 648 alerts whose title and detail are 2,000 characters each.
+    longestStalls("648_long_texts", longTexts(648, 2000, false, 0), longTexts(648, 2000, false, 1));
+    longestStalls("648_long_chinese", longTexts(648, 2000, true, 0), longTexts(648, 2000, true, 1));
+    if (qEnvironmentVariableIsSet("VANTOR_BENCH_STALLS_ONLY")) return 0;
 
     const QList<NodeRuntime> nodes = manyAlerts(10000, 0);
     const QList<NodeRuntime> changed = manyAlerts(10000, 3);

@@ -75,11 +75,13 @@ private Q_SLOTS:
         QCOMPARE(store.tick(), 0);                  // the demo refresh asked for by apply was dropped
         QVERIFY(store.nodes().last().errorMessage); // the live failure landed on a demo record
 
-        QList<bool> seen;
-        connect(&store, &MonitorStore::objectWillChange, this, [&] { seen << store.isRefreshing(); });
+        QList<int> seen; // isRefreshing as each change is told; 2 for the end of the cycle
+        connect(&store, &MonitorStore::changed, this, [&] { seen << store.isRefreshing(); });
+        connect(&store, &MonitorStore::cycleEnded, this, [&] { seen << 2; });
         store.refresh();
-        // isRefreshing, three assignments per record, lastUpdated, isRefreshing: each told beforehand.
-        QCOMPARE(seen, QList<bool>{false} + QList<bool>(11, true));
+        // isRefreshing, three assignments per record, lastUpdated, isRefreshing, each told once it is
+        // made; then the end of the cycle.
+        QCOMPARE(seen, QList<int>(11, 1) + QList<int>({0, 2}));
         QCOMPARE(store.tick(), 1);
         for (const NodeRuntime &r : store.nodes())
             QVERIFY(!r.errorMessage);

@@ -4,7 +4,11 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <future>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vantor;
 using namespace Qt::StringLiterals;
@@ -87,6 +91,7 @@ private Q_SLOTS:
         getrlimit(RLIMIT_FSIZE, &old);
         const rlimit small{16, old.rlim_max};
         setrlimit(RLIMIT_FSIZE, &small);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^node list not saved to .*nodes.json: "_s));
         const bool written = persist(m_where, {{u"lost"_s, u"l"_s, u"a"_s, u"t"_s}});
         setrlimit(RLIMIT_FSIZE, &old);
         QVERIFY(!written);
@@ -96,9 +101,48 @@ private Q_SLOTS:
 
         // Without a support directory there is nowhere to save, and only the resource file is read.
         const NodeLocations resourceOnly{std::nullopt, m_where.resourceFile};
+        QTest::ignoreMessage(QtWarningMsg, "node list not saved: there is no per-user data folder");
         QVERIFY(!persist(resourceOnly, nodes));
         write(places[2], nodeFile({u"r"_s}));
         QCOMPARE(loadNodes(resourceOnly, {}).value(0).id, u"r"_s);
+    }
+
+    // Only regular files within the size limit are read: a FIFO without a writer is refused at once,
+    // a folder is refused, and a huge sparse file is passed over without its bytes ever being read
+    // (the peak memory does not grow by its size). Each is logged with its path and reason.
+    void boundedReads()
+    {
+        const QString fifo = m_dir->filePath(places[0]);
+        QDir().mkpath(QFileInfo(fifo).absolutePath());
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        auto refused = std::async(std::launch::async, [&] { return readRegularFile(fifo, 100); });
+        if (refused.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            ::close(::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK)); // lets it go
+            QFAIL("reading a FIFO waited for a writer");
+        }
+        QCOMPARE(std::get<QString>(refused.get()), u"is a FIFO (named pipe), not a regular file"_s);
+        QCOMPARE(std::get<QString>(readRegularFile(m_dir->path(), 100)), u"is a folder, not a file"_s);
+
+        write(u"small"_s, QByteArray(100, 'x'));
+        QCOMPARE(std::get<QByteArray>(readRegularFile(m_dir->filePath(u"small"_s), 100)).size(), 100);
+        QCOMPARE(std::get<QString>(readRegularFile(m_dir->filePath(u"small"_s), 99)),
+                 u"larger than 99 bytes"_s);
+
+        QDir().mkpath(QFileInfo(m_dir->filePath(places[1])).absolutePath());
+        QFile huge(m_dir->filePath(places[1]));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 30)); // sparse: no disk used
+        huge.close();
+        write(places[2], nodeFile({u"r"_s}));
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^passed over node file .*004Varnel/config/"
+                                                              u"nodes.json: is a FIFO"_s));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^passed over node file .*Vantor/config/"
+                                                              u"nodes.json: larger than 8388608 bytes$"_s));
+        QCOMPARE(loadNodes(m_where, {}).value(0).id, u"r"_s);
+        getrusage(RUSAGE_SELF, &after);
+        QVERIFY2(after.ru_maxrss - before.ru_maxrss < 64 * 1024,
+                 qPrintable(u"peak grew by %1 KiB"_s.arg(after.ru_maxrss - before.ru_maxrss)));
     }
 
 private:

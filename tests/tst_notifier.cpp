@@ -4,7 +4,9 @@
 #include "StoreFixture.h"
 #include "app/ContentView.h"
 #include "app/Notifier.h"
+#include "app/SessionBus.h"
 
+#include <QDBusError>
 #include <QTimeZone>
 #include <QtTest>
 
@@ -95,6 +97,7 @@ private Q_SLOTS:
                                        : where == 1 ? bare.connect(u"bare"_s)
                                                     : QDBusConnection(u"none"_s);
         const auto n = notifier(store, client);
+        QLoggingCategory::setFilterRules(u"vantor.poll.warning=false"_s); // the store's own lines
         QTest::failOnWarning(QRegularExpression(u".*"_s));
 
         for (qsizetype i = 0; i < steps.size(); ++i) {
@@ -131,6 +134,46 @@ private Q_SLOTS:
         QVERIFY(settle(client));
         QCOMPARE(server.notes, QStringList());
     }
+    // A session bus is used only where the session announces one, and never launched: with DISPLAY
+    // set and nothing announced, libdbus is not even asked for one (it would start a daemon that
+    // outlives the console), no daemon starts and nothing lands in the home folder.
+    void sessionBusOnlyWhereAnnounced()
+    {
+        const auto daemons = [] {
+            int count = 0;
+            for (const QString &pid : QDir(u"/proc"_s).entryList(QDir::Dirs))
+                if (QFile comm(u"/proc/"_s + pid + u"/comm"_s); comm.open(QIODevice::ReadOnly))
+                    count += comm.readAll().trimmed() == "dbus-daemon";
+            return count;
+        };
+        const int before = daemons();
+        const QTemporaryDir home;
+        const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        const QByteArray homeBefore = qgetenv("HOME");
+        qputenv("HOME", home.path().toUtf8());
+        qputenv("DISPLAY", ":97");
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        qputenv("XDG_RUNTIME_DIR", home.path().toUtf8());
+        QTest::ignoreMessage(QtInfoMsg, QRegularExpression(u"^no session bus announced"_s));
+        QVERIFY(!announcedSessionBus().isConnected());
+        // Never asked for: an attempt would have left its failure (or its daemon) behind.
+        QCOMPARE(QDBusConnection(u"qt_default_session_bus"_s).lastError().type(), QDBusError::Disconnected);
+        QCOMPARE(daemons(), before);
+        QCOMPARE(QDir(home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
+
+        // The standard socket in the session's runtime folder is announcement enough.
+        const QString socket = bus.address().section(u"unix:path="_s, 1).section(u',', 0, 0);
+        qputenv("XDG_RUNTIME_DIR", QFileInfo(socket).absolutePath().toUtf8());
+        const bool connected = announcedSessionBus().isConnected();
+        qputenv("XDG_RUNTIME_DIR", runtime);
+        qputenv("HOME", homeBefore);
+        qunsetenv("DISPLAY");
+        if (!address.isNull()) qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        QVERIFY(connected);
+    }
+
     // Clicking a node's notification shows the window, unminimised and active, with that node.
     void actionRevealsTheNode()
     {

@@ -117,7 +117,7 @@ private Q_SLOTS:
         QVERIFY(updated->isHidden()); // no time before the first reading
         int updates = 0;
         new StoreObserver(&store, &view, [&updates] { ++updates; });
-        QSignalSpy notifications(&store, &MonitorStore::objectWillChange);
+        QSignalSpy notifications(&store, &MonitorStore::changed);
         store.refresh();
         QVERIFY(test::waitIdle(store));
         QTRY_VERIFY(!updated->isHidden());

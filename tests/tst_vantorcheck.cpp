@@ -7,8 +7,11 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace vantor;
 using namespace vantor::test;
@@ -161,6 +164,15 @@ private Q_SLOTS:
                  {"missing token file", u" --token-file /nonexistent/token"_s + url}})
             QTest::newRow(name) << u"vantor-check"_s + args << 2 << QString();
         QTest::newRow("console with an argument") << u"vantor --json"_s << 2 << QString();
+        QTest::newRow("console with Qt's options") << u"vantor -platform offscreen -style=fusion --help"_s
+                                                   << 0 << u"  -h, --help     Show this help and exit."_s;
+        // A FIFO without a writer is refused at once; opened for reading, it would wait for ever.
+        static const QTemporaryDir dir;
+        const QString fifo = dir.filePath(u"fifo"_s);
+        ::mkfifo(QFile::encodeName(fifo).constData(), 0600);
+        QTest::newRow("FIFO as the file") << u"vantor-check --file "_s + fifo << 2 << QString();
+        QTest::newRow("FIFO as the token file")
+            << u"vantor-check --token-file "_s + fifo + url << 2 << QString();
     }
 
     void commandLine()

@@ -2,7 +2,6 @@
 #include "Notifier.h"
 
 #include "store/MonitorStore.h"
-#include "ui/StoreObserver.h"
 #include "ui/Style.h"
 
 #include <QDBusMessage>
@@ -59,12 +58,8 @@ Notifier::Notifier(MonitorStore *store, const QDBusConnection &bus, QObject *par
 {
     if (!m_bus.isConnected() || !store) return;
 
-    // A cycle has ended when the store was seen refreshing and no longer is; the check runs once per
-    // burst of changes, after the whole cycle has been written.
-    connect(store, &MonitorStore::objectWillChange, this, [this] {
-        if (m_store->isRefreshing()) m_cycleEnded = true;
-    });
-    new ui::StoreObserver(store, this, [this] { evaluate(); });
+    // Once per refresh cycle, after the whole cycle has been written.
+    connect(store, &MonitorStore::cycleEnded, this, &Notifier::evaluate);
 
     // No service name: matching on it would make QtDBus ask the bus for its owner and wait.
     m_bus.connect(QString(), path, interface, u"ActionInvoked"_s, this, SLOT(onActionInvoked(uint, QString)));
@@ -83,8 +78,7 @@ Notifier::~Notifier() = default;
 
 void Notifier::evaluate()
 {
-    if (!m_store || !m_cycleEnded || m_store->isRefreshing()) return;
-    m_cycleEnded = false;
+    if (!m_store) return;
     if (m_store->demoMode()) return; // synthetic readings are nobody's trouble
 
     QSet<QString> present;

@@ -61,7 +61,6 @@ private:
     QDBusConnection m_bus;
     Clock m_clock = [] { return std::chrono::steady_clock::now(); };
     QHash<QString, NodeState> m_states;
-    bool m_cycleEnded = false;
     bool m_markup = true; // escape bodies until the server says whether it reads markup
 };
 

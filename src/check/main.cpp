@@ -5,10 +5,12 @@
 #include "model/NodeRuntime.h"
 #include "model/SnapshotEncoder.h"
 #include "store/AgentClient.h"
+#include "store/NodeFiles.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -48,16 +50,12 @@ constexpr qint64 maxTokenFileBytes = 64 * 1024;
 // The token kept in a file, without the line break an editor or `echo` leaves at its end.
 std::optional<QString> readTokenFile(const QString &path, QString &problem)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        problem = file.errorString();
+    auto read = readRegularFile(path, maxTokenFileBytes);
+    if (auto *why = std::get_if<QString>(&read)) {
+        problem = *why;
         return std::nullopt;
     }
-    QByteArray bytes = file.read(maxTokenFileBytes + 1);
-    if (bytes.size() > maxTokenFileBytes) {
-        problem = u"larger than "_s + QString::number(maxTokenFileBytes) + u" bytes"_s;
-        return std::nullopt;
-    }
+    QByteArray bytes = std::get<QByteArray>(std::move(read));
     while (bytes.endsWith('\n') || bytes.endsWith('\r'))
         bytes.chop(1);
     return QString::fromUtf8(bytes);
@@ -182,27 +180,37 @@ int report(const FetchResult &result, bool json)
     return 1;
 }
 
-// Reads a saved body under the same size limit as a reply.
+// Reads a saved body under the same size limit as a reply: a regular file, or standard input for "-".
 std::optional<FetchResult> decodeFile(const QString &path, QString &problem)
 {
     const FetchLimits limits;
-    QFile file;
-    const bool opened = path == "-"_L1 ? file.open(stdin, QIODevice::ReadOnly)
-                                       : (file.setFileName(path), file.open(QIODevice::ReadOnly));
-    if (!opened) {
-        problem = file.errorString();
-        return std::nullopt;
-    }
-    // A pipe delivers its bytes in pieces: read to the end, or to one byte past the limit.
     QByteArray body;
-    while (body.size() <= limits.maxBodyBytes) {
-        const QByteArray piece = file.read(limits.maxBodyBytes + 1 - body.size());
-        if (piece.isEmpty()) break;
-        body += piece;
-    }
-    if (file.error() != QFileDevice::NoError) {
-        problem = file.errorString();
-        return std::nullopt;
+    if (path != "-"_L1) {
+        auto read = readRegularFile(path, limits.maxBodyBytes);
+        if (auto *why = std::get_if<QString>(&read)) {
+            // A file over the cap is a reply the console would refuse, not an unreadable file.
+            if (QFileInfo(path).isFile() && QFileInfo(path).size() > limits.maxBodyBytes)
+                return FetchResult{{}, std::nullopt, fetchMessages::bodyTooLarge(limits.maxBodyBytes)};
+            problem = *why;
+            return std::nullopt;
+        }
+        body = std::get<QByteArray>(std::move(read));
+    } else {
+        QFile file;
+        if (!file.open(stdin, QIODevice::ReadOnly)) {
+            problem = file.errorString();
+            return std::nullopt;
+        }
+        // A pipe delivers its bytes in pieces: read to the end, or to one byte past the limit.
+        while (body.size() <= limits.maxBodyBytes) {
+            const QByteArray piece = file.read(limits.maxBodyBytes + 1 - body.size());
+            if (piece.isEmpty()) break;
+            body += piece;
+        }
+        if (file.error() != QFileDevice::NoError) {
+            problem = file.errorString();
+            return std::nullopt;
+        }
     }
     if (body.size() > limits.maxBodyBytes)
         return FetchResult{{}, std::nullopt, fetchMessages::bodyTooLarge(limits.maxBodyBytes)};

@@ -2,8 +2,10 @@
 #include "MonitorStore.h"
 
 #include "DemoMetrics.h"
+#include "Logging.h"
 
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -11,12 +13,15 @@
 
 namespace vantor {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Collects the results of one live cycle in the order the polls end. A child of the store, and the
 // parent of the cycle's requests: releasing the store aborts them and nothing is written.
 class CycleCollector : public QObject
 {
+    Q_OBJECT
 public:
     CycleCollector(qsizetype expected, std::function<void(const QList<FetchResult> &)> finish,
                    QObject *parent)
@@ -57,10 +62,10 @@ MonitorStore::MonitorStore(const NodeLocations &where, QObject *parent) : QObjec
     for (const ServerNode &node : loadNodes(m_locations, defaultNodes()))
         records.append(NodeRuntime{node, MetricsSnapshot::empty(), NodeStatus::offline, std::nullopt});
     // Nobody can observe the store yet, but every assignment still announces itself.
-    Q_EMIT objectWillChange();
     m_nodes = std::move(records);
-    Q_EMIT objectWillChange();
+    Q_EMIT changed();
     m_demoMode = false;
+    Q_EMIT changed();
 }
 
 MonitorStore::~MonitorStore() = default;
@@ -124,10 +129,10 @@ void MonitorStore::apply(const QList<ServerNode> &nodes, bool demoMode)
         else
             records.append(NodeRuntime{node, MetricsSnapshot::empty(), NodeStatus::offline, std::nullopt});
     }
-    Q_EMIT objectWillChange();
     m_nodes = std::move(records);
-    Q_EMIT objectWillChange();
+    Q_EMIT changed();
     m_demoMode = demoMode;
+    Q_EMIT changed();
     persist(m_locations, nodes); // a failed save is dropped: the new list still holds for this run
     scheduleTimer();
     refresh();
@@ -147,6 +152,7 @@ void MonitorStore::refresh()
         applyReading(i, demoMetrics(i, m_tick, QDateTime::currentDateTime()));
     setLastUpdatedNow();
     setRefreshing(false);
+    Q_EMIT cycleEnded();
 }
 
 void MonitorStore::startLiveCycle()
@@ -170,39 +176,62 @@ void MonitorStore::finishLiveCycle(const QList<FetchResult> &results)
                                      [&](const NodeRuntime &r) { return r.node.id == result.nodeId; });
         if (it == m_nodes.cend()) continue;
         const qsizetype index = it - m_nodes.cbegin();
+        noteOutcome(*it, result);
         if (result.reading) {
             applyReading(index, *result.reading);
         } else {
-            Q_EMIT objectWillChange();
             m_nodes[index].status = NodeStatus::offline;
-            Q_EMIT objectWillChange();
+            Q_EMIT changed();
             m_nodes[index].errorMessage = result.message.value_or(fetchMessages::noConnection());
+            Q_EMIT changed();
         }
     }
     setLastUpdatedNow();
     setRefreshing(false);
+    Q_EMIT cycleEnded();
+}
+
+// One line when a node starts failing (with the reason) and one when it answers again; a node that
+// keeps failing or keeps answering stays quiet, except at debug level.
+void MonitorStore::noteOutcome(const NodeRuntime &record, const FetchResult &result)
+{
+    const QString who = record.node.id + u" ("_s + record.node.name + u", "_s +
+                        QUrl(record.node.address).toDisplayString(QUrl::RemoveUserInfo) + u')';
+    if (result.reading) {
+        if (m_failing.remove(record.node.id)) qCInfo(lcPoll, "%s answers again", qUtf8Printable(who));
+        return;
+    }
+    const QString reason = result.message.value_or(fetchMessages::noConnection());
+    if (!m_failing.contains(record.node.id)) {
+        m_failing.insert(record.node.id);
+        qCWarning(lcPoll, "%s is offline: %s", qUtf8Printable(who), qUtf8Printable(reason));
+    } else {
+        qCDebug(lcPoll, "%s still offline: %s", qUtf8Printable(who), qUtf8Printable(reason));
+    }
 }
 
 void MonitorStore::applyReading(qsizetype index, const MetricsSnapshot &reading)
 {
-    Q_EMIT objectWillChange();
     m_nodes[index].metrics = reading;
-    Q_EMIT objectWillChange();
+    Q_EMIT changed();
     m_nodes[index].status = m_nodes[index].metrics.status();
-    Q_EMIT objectWillChange();
+    Q_EMIT changed();
     m_nodes[index].errorMessage.reset();
+    Q_EMIT changed();
 }
 
 void MonitorStore::setRefreshing(bool value)
 {
-    Q_EMIT objectWillChange();
     m_isRefreshing = value;
+    Q_EMIT changed();
 }
 
 void MonitorStore::setLastUpdatedNow()
 {
-    Q_EMIT objectWillChange();
     m_lastUpdated = QDateTime::currentDateTime();
+    Q_EMIT changed();
 }
 
 } // namespace vantor
+
+#include "MonitorStore.moc"

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 
 #include <optional>
 
@@ -25,7 +26,9 @@ double averageCPU(const QList<NodeRuntime> &nodes);   // over every record, what
 } // namespace figures
 
 // The one observable object of a window: node records, flags, the polling timer and the refresh cycle.
-// objectWillChange() is sent before every assignment of a published property; observers coalesce.
+// changed() is sent after every assignment of a published property, in the order of the assignments,
+// so whoever reads the store on it reads a consistent store; a refresh sends many, and observers
+// coalesce them. cycleEnded() is sent once per completed refresh cycle, after isRefreshing is false.
 class MonitorStore : public QObject
 {
     Q_OBJECT
@@ -56,7 +59,8 @@ public:
     void setFetchLimits(const FetchLimits &limits) { m_limits = limits; }
 
 Q_SIGNALS:
-    void objectWillChange();
+    void changed();
+    void cycleEnded();
 
 private:
     void startLiveCycle();
@@ -64,6 +68,7 @@ private:
     void applyReading(qsizetype index, const MetricsSnapshot &reading);
     void setRefreshing(bool value);
     void setLastUpdatedNow();
+    void noteOutcome(const NodeRuntime &record, const FetchResult &result);
 
     NodeLocations m_locations;
     FetchLimits m_limits;
@@ -73,6 +78,7 @@ private:
     std::optional<QDateTime> m_lastUpdated;
     QPointer<QTimer> m_timer;
     qint64 m_tick = 0;
+    QSet<QString> m_failing; // node ids whose last live poll failed, for the log
 };
 
 } // namespace vantor

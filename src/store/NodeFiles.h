@@ -3,10 +3,12 @@
 
 #include "model/ServerNode.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
 #include <optional>
+#include <variant>
 
 namespace vantor {
 
@@ -24,7 +26,15 @@ struct NodeLocations {
 // The three servers used when no file yields any node.
 QList<ServerNode> defaultNodes();
 
-// The first candidate file holding a non-empty list wins; every failure is passed over in silence.
+// A node file larger than this is passed over unread, as a reply larger than the reply cap is refused.
+constexpr qint64 maxNodeFileBytes = 8 * 1024 * 1024;
+
+// The whole content of the regular file at `path`, or why it was not read: the type and size are
+// checked on the opened file before any byte is read, so a FIFO, a device or a folder is never read
+// (nor waited on) and a file over `maxBytes` never takes memory.
+std::variant<QByteArray, QString> readRegularFile(const QString &path, qint64 maxBytes);
+
+// The first candidate file holding a non-empty list wins; a file passed over is logged, not shown.
 QList<ServerNode> loadNodes(const NodeLocations &where, const QList<ServerNode> &fallback);
 
 // Writes the list atomically, readable by its owner only (it holds access tokens). Returns whether

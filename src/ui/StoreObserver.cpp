@@ -10,7 +10,7 @@ namespace vantor::ui {
 StoreObserver::StoreObserver(MonitorStore *store, QObject *context, std::function<void()> update)
     : QObject(context), m_update(std::move(update))
 {
-    connect(store, &MonitorStore::objectWillChange, this, &StoreObserver::schedule);
+    connect(store, &MonitorStore::changed, this, &StoreObserver::schedule);
 }
 
 void StoreObserver::schedule()

@@ -11,8 +11,9 @@ class MonitorStore;
 
 namespace vantor::ui {
 
-// Turns a burst of store notifications into one call of `update` on the next turn of the
-// event loop. The observer lives as a child of `context` and dies with it.
+// Turns a burst of store changes into one call of `update` on the next turn of the event loop, so
+// a refresh, which changes the store many times, costs one redraw. The observer lives as a child
+// of `context` and dies with it.
 class StoreObserver : public QObject
 {
     Q_OBJECT

@@ -21,6 +21,7 @@ public:
     {
         return QDBusConnection::connectToBus(m_address, name);
     }
+    QString address() const { return m_address; }
 
 private:
     QTemporaryDir m_dir;
