@@ -87,6 +87,19 @@ struct AgentProcess {
         if (!waitUntil([&] { return !running(); }, limit)) return std::nullopt;
         return WIFEXITED(*status) ? WEXITSTATUS(*status) : -WTERMSIG(*status);
     }
+    // The processor time the agent has used so far, user and system, in clock ticks.
+    long cpuTicks() const
+    {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(in)), {});
+        std::istringstream fields(text.substr(text.rfind(')') + 2));
+        std::string field;
+        long user = 0, system = 0;
+        for (int i = 3; i <= 13 && fields >> field; ++i) { // fields 3 to 13 of proc(5) come first
+        }
+        fields >> user >> system;
+        return user + system;
+    }
     // A field of /proc/PID/status in kB (VmRSS, VmHWM).
     long memoryKb(const std::string &field) const
     {
