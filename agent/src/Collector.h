@@ -42,7 +42,7 @@ public:
         CheckSwitches checks{};
         UnitLister failedUnits{}; // none: failed units are not asked for
         // systemctl costs more than the rest of a sample; a unit's failure can wait this long.
-        std::chrono::milliseconds failedUnitsInterval{30000};
+        std::chrono::milliseconds failedUnitsInterval{60000};
         ClockProbe clock = kernelClock;
         FileSystemProbe fileSystems = statFileSystem;
     };
