@@ -21,8 +21,8 @@ void assessUsage(std::vector<Condition> &out, double value, const Limits &limits
     const double limit = critical ? limits.critical : limits.warning;
     out.push_back({texts.key, critical ? "critical" : "warning",
                    critical ? texts.criticalTitle : texts.warningTitle,
-                   texts.subject + formatNumber(value, 1) + "%，超过" +
-                       (critical ? "严重" : "警告") + "阈值 " + formatNumber(limit, 0) + "%。"});
+                   texts.subject + formatNumber(value, 1) + "%，超过" + (critical ? "严重" : "警告") +
+                       "阈值 " + formatNumber(limit, 0) + "%。"});
 }
 
 // "a、b、c" with at most `shown` names, then how many more.
@@ -63,11 +63,13 @@ void assessFailedUnits(std::vector<Condition> &out, const Observation &o, const 
     const std::size_t each = failed.size() > failedUnitAlerts ? failedUnitAlerts : failed.size();
     for (std::size_t i = 0; i < each; ++i)
         out.push_back({"failed:" + failed[i], "warning", "systemd 单元失败：" + failed[i],
-                       "systemd 单元 " + failed[i] + " 处于 failed 状态（systemctl status " + failed[i] + " 查看原因）。"});
+                       "systemd 单元 " + failed[i] + " 处于 failed 状态（systemctl status " + failed[i] +
+                           " 查看原因）。"});
     if (failed.size() > each) {
         const std::vector<std::string> rest(failed.begin() + static_cast<std::ptrdiff_t>(each), failed.end());
-        out.push_back({"failed:more", "warning", "另有 " + std::to_string(rest.size()) + " 个 systemd 单元失败",
-                       "处于 failed 状态的还有：" + nameList(rest, 10) + "（systemctl --failed 查看全部）。"});
+        out.push_back(
+            {"failed:more", "warning", "另有 " + std::to_string(rest.size()) + " 个 systemd 单元失败",
+             "处于 failed 状态的还有：" + nameList(rest, 10) + "（systemctl --failed 查看全部）。"});
     }
 }
 
@@ -84,10 +86,9 @@ void assessSystem(std::vector<Condition> &out, const Findings &o)
                            " 秒；请检查 systemd-timesyncd、chrony 或 ntpd。"});
     if (o.reboot.required)
         out.push_back({"reboot", "warning", "需要重启",
-                       o.reboot.packages.empty()
-                           ? std::string("系统更新要求重启（/run/reboot-required）。")
-                           : "系统更新要求重启（/run/reboot-required），涉及软件包：" +
-                                 nameList(o.reboot.packages, 5) + "。"});
+                       o.reboot.packages.empty() ? std::string("系统更新要求重启（/run/reboot-required）。")
+                                                 : "系统更新要求重启（/run/reboot-required），涉及软件包：" +
+                                                       nameList(o.reboot.packages, 5) + "。"});
 }
 
 } // namespace
@@ -111,7 +112,8 @@ std::vector<Condition> assess(const Observation &o, const Thresholds &t, const F
     }
     assessFileSystems(out, f, t);
     if (f.swapUsage)
-        assessUsage(out, *f.swapUsage, t.swap, {"swap", "交换空间使用率偏高", "交换空间严重不足", "交换空间已使用 "});
+        assessUsage(out, *f.swapUsage, t.swap,
+                    {"swap", "交换空间使用率偏高", "交换空间严重不足", "交换空间已使用 "});
     assessFailedUnits(out, o, f);
     assessSystem(out, f);
     return out;

@@ -17,7 +17,8 @@ std::optional<ClockState> kernelClock()
     }; // modes 0: read only, allowed without CAP_SYS_TIME
     const int state = adjtimex(&t);
     if (state < 0) return std::nullopt;
-    return ClockState{state != TIME_ERROR && (t.status & STA_UNSYNC) == 0, static_cast<double>(t.maxerror) / 1e6};
+    return ClockState{state != TIME_ERROR && (t.status & STA_UNSYNC) == 0,
+                      static_cast<double>(t.maxerror) / 1e6};
 }
 
 RebootState readRebootRequired(const std::filesystem::path &root)
@@ -57,8 +58,8 @@ UnitLister systemctlFailedUnits(std::string systemctl, std::chrono::milliseconds
     return [systemctl = std::move(systemctl), timeout]() -> std::optional<std::vector<std::string>> {
         int status = -1;
         const auto output = runProgram(
-            {systemctl, "list-units", "--state=failed", "--plain", "--no-legend", "--no-pager", "--full"}, timeout,
-            &status);
+            {systemctl, "list-units", "--state=failed", "--plain", "--no-legend", "--no-pager", "--full"},
+            timeout, &status);
         // Without the bus systemctl prints nothing and fails: that is no news, not "none failed".
         if (!output || status != 0) return std::nullopt;
         return parseUnitList(*output);

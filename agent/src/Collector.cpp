@@ -4,7 +4,6 @@
 #include "Text.h"
 
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 
 namespace vantor::agent {
@@ -78,7 +77,8 @@ void Collector::sample()
     const auto &checks = options.checks;
     auto fileSystems = Collector::fileSystems(*current);
     const auto clock = checks.clockSync && options.clock ? options.clock() : std::nullopt;
-    const auto reboot = checks.rebootRequired ? std::optional(readRebootRequired(options.rootPath)) : std::nullopt;
+    const auto reboot =
+        checks.rebootRequired ? std::optional(readRebootRequired(options.rootPath)) : std::nullopt;
     const auto steadyNow = std::chrono::steady_clock::now();
     bool askUnits = checks.failedUnits && options.failedUnits;
     {
@@ -115,7 +115,9 @@ std::optional<std::vector<FileSystemUse>> Collector::fileSystems(const Setup &se
     auto mounts = localFileSystems(parseMountInfo(*text), options.rootPath);
     // Switched off, the root alone is still watched for inodes.
     if (!options.checks.fileSystems)
-        std::erase_if(mounts, [&](const MountEntry &m) { return setup.rootDevice != std::pair{m.major, m.minor}; });
+        std::erase_if(mounts, [&](const MountEntry &m) {
+            return setup.rootDevice != std::pair{m.major, m.minor};
+        });
     return measureFileSystems(mounts, options.rootPath, setup.rootDevice, options.fileSystems);
 }
 
@@ -134,11 +136,9 @@ std::variant<ordered_json, std::string> Collector::reading(Clock::time_point now
     const auto loadText = readFile(proc / "loadavg");
     const auto load = loadText ? parseFirstNumber(*loadText) : std::nullopt;
     if (!load) return "cannot read " + (proc / "loadavg").string();
-    struct statvfs fs {
-    };
-    if (statvfs(options.rootPath.c_str(), &fs) != 0)
-        return "cannot read the size of the file system at " + options.rootPath.string();
-    const auto disk = diskFigures(fs.f_blocks, fs.f_bfree, fs.f_bavail, fs.f_frsize);
+    const auto fs = options.fileSystems ? options.fileSystems(options.rootPath.string()) : std::nullopt;
+    if (!fs) return "cannot read the size of the file system at " + options.rootPath.string();
+    const auto disk = diskFigures(fs->blocks, fs->freeBlocks, fs->availableBlocks, fs->fragmentSize);
     const auto &device = current->rootDevice;
     const auto diskCelsius =
         device ? diskTemperature(options.sysRoot, device->first, device->second) : std::nullopt;
@@ -155,7 +155,8 @@ std::variant<ordered_json, std::string> Collector::reading(Clock::time_point now
     Observation seen{*sample.cpuUsage, memory->usagePercent(), disk.usagePercent, sample.services,
                      temperatures.hottest};
     const Findings found{sample.fileSystems.value_or(std::vector<FileSystemUse>{}),
-                         swapTotal > 0 ? std::optional(memory->swapUsedBytes() / swapTotal * 100) : std::nullopt,
+                         swapTotal > 0 ? std::optional(memory->swapUsedBytes() / swapTotal * 100)
+                                       : std::nullopt,
                          sample.failedUnits.value_or(std::vector<std::string>{}),
                          oomKills ? m_oom.update(*oomKills, now) : std::nullopt,
                          sample.clock,
@@ -167,8 +168,10 @@ std::variant<ordered_json, std::string> Collector::reading(Clock::time_point now
     lock.unlock();
     if (sensors) *sensors = sample.sensors;
     if (facts) {
-        *facts = {sample.fileSystems, sample.failedUnits, oomKills, sample.clock, sample.reboot, std::nullopt};
-        if (memory->swapTotalBytes) facts->swap = SwapFigures{*memory->swapTotalBytes, memory->swapUsedBytes()};
+        *facts = {sample.fileSystems, sample.failedUnits, oomKills,
+                  sample.clock,       sample.reboot,      std::nullopt};
+        if (memory->swapTotalBytes)
+            facts->swap = SwapFigures{*memory->swapTotalBytes, memory->swapUsedBytes()};
     }
 
     ordered_json body;

@@ -42,7 +42,7 @@ public:
         CheckSwitches checks{};
         UnitLister failedUnits{}; // none: failed units are not asked for
         // systemctl costs more than the rest of a sample; a unit's failure can wait this long.
-        std::chrono::milliseconds failedUnitsInterval{30000};
+        std::chrono::milliseconds failedUnitsInterval{60000};
         ClockProbe clock = kernelClock;
         FileSystemProbe fileSystems = statFileSystem;
     };
@@ -63,9 +63,8 @@ public:
     // The reply document, or why none can be made (a required figure could not be read). `sensors`, when
     // given, receives every temperature sensor of the sample the reading was made from, and `facts` what
     // the checks found.
-    std::variant<nlohmann::ordered_json, std::string> reading(Clock::time_point now,
-                                                              std::vector<Sensor> *sensors = nullptr,
-                                                              HealthFacts *facts = nullptr);
+    std::variant<nlohmann::ordered_json, std::string>
+    reading(Clock::time_point now, std::vector<Sensor> *sensors = nullptr, HealthFacts *facts = nullptr);
 
 private:
     struct Setup {

@@ -86,8 +86,10 @@ void readSwitches(const json &root, CheckSwitches &out)
     if (!v) return;
     if (!v->is_object()) fail("checks", "must be an object of true or false switches");
     checkKeys(*v, "checks.", {"fileSystems", "failedUnits", "oomKills", "clockSync", "rebootRequired"});
-    for (auto [key, flag] : {std::pair{"fileSystems", &out.fileSystems}, {"failedUnits", &out.failedUnits},
-                             {"oomKills", &out.oomKills}, {"clockSync", &out.clockSync},
+    for (auto [key, flag] : {std::pair{"fileSystems", &out.fileSystems},
+                             {"failedUnits", &out.failedUnits},
+                             {"oomKills", &out.oomKills},
+                             {"clockSync", &out.clockSync},
                              {"rebootRequired", &out.rebootRequired}}) {
         const json *s = member(*v, key);
         if (!s) continue;

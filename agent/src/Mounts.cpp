@@ -21,9 +21,12 @@ std::string unescape(std::string_view text)
 {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto digit = [&](std::size_t at) { return at < text.size() && text[at] >= '0' && text[at] <= '7'; };
+        const auto digit = [&](std::size_t at) {
+            return at < text.size() && text[at] >= '0' && text[at] <= '7';
+        };
         if (text[i] == '\\' && digit(i + 1) && digit(i + 2) && digit(i + 3)) {
-            out += static_cast<char>((text[i + 1] - '0') * 64 + (text[i + 2] - '0') * 8 + (text[i + 3] - '0'));
+            out +=
+                static_cast<char>((text[i + 1] - '0') * 64 + (text[i + 2] - '0') * 8 + (text[i + 3] - '0'));
             i += 3;
         } else {
             out += text[i];
@@ -73,9 +76,9 @@ std::vector<MountEntry> parseMountInfo(std::string_view text)
 
 bool isLocalPersistent(std::string_view type)
 {
-    static const std::set<std::string_view> types{"ext2", "ext3",     "ext4",  "xfs",     "btrfs",
-                                                  "f2fs", "zfs",      "jfs",   "reiserfs", "bcachefs",
-                                                  "nilfs2", "vfat",   "exfat", "ntfs3",   "hfsplus"};
+    static const std::set<std::string_view> types{"ext2",   "ext3", "ext4",  "xfs",      "btrfs",
+                                                  "f2fs",   "zfs",  "jfs",   "reiserfs", "bcachefs",
+                                                  "nilfs2", "vfat", "exfat", "ntfs3",    "hfsplus"};
     return types.contains(type);
 }
 
@@ -105,11 +108,12 @@ std::optional<FsStat> statFileSystem(const std::string &path)
     struct statvfs fs {
     };
     if (stat(path.c_str(), &place) != 0 || statvfs(path.c_str(), &fs) != 0) return std::nullopt;
-    return FsStat{major(place.st_dev), minor(place.st_dev), fs.f_blocks, fs.f_bfree, fs.f_bavail,
-                  fs.f_frsize, fs.f_files, fs.f_ffree};
+    return FsStat{major(place.st_dev), minor(place.st_dev), fs.f_blocks, fs.f_bfree,
+                  fs.f_bavail,         fs.f_frsize,         fs.f_files,  fs.f_ffree};
 }
 
-std::vector<FileSystemUse> measureFileSystems(const std::vector<MountEntry> &fileSystems, const std::string &under,
+std::vector<FileSystemUse> measureFileSystems(const std::vector<MountEntry> &fileSystems,
+                                              const std::string &under,
                                               std::optional<std::pair<unsigned, unsigned>> rootDevice,
                                               const FileSystemProbe &probe)
 {
@@ -129,7 +133,8 @@ std::vector<FileSystemUse> measureFileSystems(const std::vector<MountEntry> &fil
                           std::nullopt};
         // btrfs and vfat report no inode count: they cannot run out of inodes.
         if (s->files > 0 && s->files >= s->freeFiles)
-            use.inodesPercent = static_cast<double>(s->files - s->freeFiles) / static_cast<double>(s->files) * 100;
+            use.inodesPercent =
+                static_cast<double>(s->files - s->freeFiles) / static_cast<double>(s->files) * 100;
         measured.push_back(std::move(use));
     }
     return measured;

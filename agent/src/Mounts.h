@@ -53,14 +53,15 @@ struct FileSystemUse {
     bool isRoot = false; // the root file system, whose usage the reading's diskUsage reports
     double sizeBytes = 0;
     double availableBytes = 0;
-    double usagePercent = 0;            // counted as df does
+    double usagePercent = 0;             // counted as df does
     std::optional<double> inodesPercent; // absent where the file system has no fixed inode table
 };
 
 // Measures each file system. One that another mount hides (its mount point now shows another device,
 // as the unit's ProtectHome= does to /home) cannot be measured and is left out, rather than reported
 // with the figures of what covers it.
-std::vector<FileSystemUse> measureFileSystems(const std::vector<MountEntry> &fileSystems, const std::string &under,
+std::vector<FileSystemUse> measureFileSystems(const std::vector<MountEntry> &fileSystems,
+                                              const std::string &under,
                                               std::optional<std::pair<unsigned, unsigned>> rootDevice,
                                               const FileSystemProbe &probe);
 

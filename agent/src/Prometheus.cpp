@@ -87,16 +87,19 @@ void fileSystemSeries(Writer &w, const std::vector<FileSystemUse> &fileSystems)
         w.gauge(name, help);
         for (const auto *fs : shown)
             if (const std::optional<double> v = value(*fs))
-                w.sample(name, *v, {{"mountpoint", fs->mountPoint}, {"fstype", fs->type}, {"device", fs->source}});
+                w.sample(name, *v,
+                         {{"mountpoint", fs->mountPoint}, {"fstype", fs->type}, {"device", fs->source}});
     };
     each("vantor_filesystem_size_bytes", "Size of each local file system, in bytes.",
          [](const FileSystemUse &fs) { return std::optional(fs.sizeBytes); });
-    each("vantor_filesystem_avail_bytes", "Space on each local file system available to unprivileged users, in bytes.",
+    each("vantor_filesystem_avail_bytes",
+         "Space on each local file system available to unprivileged users, in bytes.",
          [](const FileSystemUse &fs) { return std::optional(fs.availableBytes); });
-    each("vantor_filesystem_usage_ratio", "Share of each local file system in use, counted as df does, from 0 to 1.",
+    each("vantor_filesystem_usage_ratio",
+         "Share of each local file system in use, counted as df does, from 0 to 1.",
          [](const FileSystemUse &fs) { return std::optional(fs.usagePercent / 100); });
-    each("vantor_filesystem_inodes_usage_ratio", "Share of each local file system's inodes in use, from 0 to 1.",
-         [](const FileSystemUse &fs) {
+    each("vantor_filesystem_inodes_usage_ratio",
+         "Share of each local file system's inodes in use, from 0 to 1.", [](const FileSystemUse &fs) {
              return fs.inodesPercent ? std::optional(*fs.inodesPercent / 100) : std::nullopt;
          });
 }
@@ -113,22 +116,27 @@ void healthSeries(Writer &w, const HealthFacts &facts)
     if (facts.failedUnits) {
         w.gauge("vantor_systemd_units_failed", "systemd units in the failed state.");
         w.sample("vantor_systemd_units_failed", static_cast<double>(facts.failedUnits->size()));
-        w.gauge("vantor_systemd_unit_failed", "Each systemd unit in the failed state; the value is always 1.");
+        w.gauge("vantor_systemd_unit_failed",
+                "Each systemd unit in the failed state; the value is always 1.");
         for (const auto &unit : *facts.failedUnits)
             w.sample("vantor_systemd_unit_failed", 1, {{"unit", unit}});
     }
     if (facts.oomKills) {
-        w.gauge("vantor_oom_kills_total", "Processes the kernel killed for lack of memory since boot.", "counter");
+        w.gauge("vantor_oom_kills_total", "Processes the kernel killed for lack of memory since boot.",
+                "counter");
         w.sample("vantor_oom_kills_total", static_cast<double>(*facts.oomKills));
     }
     if (facts.clock) {
-        w.gauge("vantor_clock_synchronized", "1 when the kernel reports its clock synchronised to a time source.");
+        w.gauge("vantor_clock_synchronized",
+                "1 when the kernel reports its clock synchronised to a time source.");
         w.sample("vantor_clock_synchronized", facts.clock->synchronised ? 1 : 0);
-        w.gauge("vantor_clock_max_error_seconds", "The kernel's estimate of the clock's maximum error, in seconds.");
+        w.gauge("vantor_clock_max_error_seconds",
+                "The kernel's estimate of the clock's maximum error, in seconds.");
         w.sample("vantor_clock_max_error_seconds", facts.clock->maxErrorSeconds);
     }
     if (facts.reboot) {
-        w.gauge("vantor_reboot_required", "1 when an installed update asks for a reboot (/run/reboot-required).");
+        w.gauge("vantor_reboot_required",
+                "1 when an installed update asks for a reboot (/run/reboot-required).");
         w.sample("vantor_reboot_required", facts.reboot->required ? 1 : 0);
     }
 }

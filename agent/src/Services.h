@@ -20,7 +20,7 @@ ServiceProbe systemctlProbe(std::string systemctl, std::chrono::milliseconds tim
 // Runs a program without a shell and returns what it printed on standard output, or nothing when it
 // could not be started or ran out of time. `exitStatus`, when given, receives the program's exit
 // status (-1 when a signal ended it).
-std::optional<std::string> runProgram(const std::vector<std::string> &argv,
-                                      std::chrono::milliseconds timeout, int *exitStatus = nullptr);
+std::optional<std::string> runProgram(const std::vector<std::string> &argv, std::chrono::milliseconds timeout,
+                                      int *exitStatus = nullptr);
 
 } // namespace vantor::agent

@@ -156,7 +156,10 @@ TEST(AgentProcess, PrometheusTextThenABlockingProcFile)
 {
     Fixture f;
     const auto config =
-        f.config("t", R"(, "thresholds": {"cpu": {"warning": 10, "critical": 20}, "temperatureC": 90})");
+        f.config("t", R"(, "thresholds": {"cpu": {"warning": 10, "critical": 20}, "temperatureC": 90},
+            "checks": {"failedUnits": false, "clockSync": false, "rebootRequired": false})"); // this
+                                                                                              // machine's
+                                                                                              // state
     AgentProcess agent({"--config", config, "--port", "0"}, f.path("agent.log"));
     ASSERT_GT(agent.port, 0) << agent.output();
     const auto prom = fetch(url(agent, "/metrics/prometheus"), {"Authorization: Bearer t"});

@@ -55,7 +55,7 @@ private Q_SLOTS:
             m_tree.write("agent.json", QStringLiteral(R"({
             "listenAddress": "127.0.0.1", "token": "t0ken",
             "services": ["web.service", "db.service"],
-            "thresholds": {"disk": {"warning": 1000, "critical": 1000}},
+            "thresholds": {"disk": {"warning": 1000, "critical": 1000}}, "checks": {"clockSync": false},
             "systemctl": "%1/bin/systemctl", "procRoot": "%1/proc", "sysRoot": "%1/sys", "rootPath": "%1"})")
                                            .arg(QString::fromStdString(m_tree.root().string()))
                                            .toStdString());
