@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
+#include <vector>
 
 namespace vantor::ui {
 
@@ -29,72 +31,165 @@ QTextOption wrapping()
     return option;
 }
 
-// Lays `text` out in lines of `width` and draws it at `at`. Returns the height used.
-int wrapText(const QString &text, const QFont &font, int width, QPainter *painter, QPointF at)
-{
-    const QFontMetrics metrics(font);
-    QTextLayout layout(text, font);
-    layout.setTextOption(wrapping());
-    layout.setCacheEnabled(true);
-    qreal y = 0;
-    layout.beginLayout();
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(std::max(1, width));
-        line.setPosition({0, y});
-        y += line.height();
-    }
-    layout.endLayout();
-    layout.draw(painter, at);
-    return std::max(int(std::ceil(y)), metrics.height());
-}
-
 } // namespace
 
-// Measures texts for the row heights. Thousands of rows are measured at once, and most of their
-// texts are short: adding up cached advances of single characters tells cheaply that such a text
-// fits one line, and only texts near or over the width are shaped and laid out in full.
+// Measures and breaks texts into lines for the row heights and the painting. Thousands of rows are
+// measured at once, and a reading may carry hundreds of texts thousands of characters long: shaping
+// all of them with QTextLayout froze the window for a second. Texts in scripts that need no shaping
+// (Latin, Greek, Cyrillic, Chinese, Japanese, Korean and common punctuation) are therefore broken at
+// the Unicode line-break opportunities by adding up cached advances of single characters, and painted
+// line by line at exactly those breaks, so the height measured is the height painted. Other texts
+// are laid out in full by QTextLayout.
 class AlertRowDelegate::Measure
 {
 public:
-    explicit Measure(const QFont &font) : m_font(font), m_metrics(font) {}
+    explicit Measure(const QFont &font) : m_font(font), m_metrics(font), m_advances(0x10000, -1.0f)
+    {
+        m_narrow = lineOf(u"x"_s);
+        m_wide = lineOf(u"x中"_s); // a fallback font for the ideographs may be taller
+    }
+
+    struct Line {
+        qreal height = 0;
+        qreal ascent = 0;
+    };
+
+    // Where each line starts, or nothing when the text needs QTextLayout. A line breaks after a blank
+    // or a hyphen and around ideographs (not before closing punctuation nor after opening), and
+    // anywhere in a word longer than the line; blanks at the end of a line may hang over its edge.
+    std::optional<QList<qsizetype>> breaks(const QString &text, int width, Line *line) const
+    {
+        // A little room for kerning and rounding, which adding up advances does not see.
+        const qreal limit = std::max(1.0, width * 0.97 - 1);
+        QList<qsizetype> starts{0};
+        qsizetype lineStart = 0, lastBreak = -1;
+        qreal used = 0, usedAtBreak = 0;
+        bool wide = false, breakAfterPrevious = false;
+        const qsizetype size = text.size();
+        for (qsizetype i = 0; i < size; ++i) {
+            const char16_t u = text.at(i).unicode();
+            if (!isPlain(u)) return std::nullopt;
+            if (u == 0x2028) {
+                if (i + 1 < size) starts.append(i + 1);
+                lineStart = i + 1;
+                used = 0;
+                lastBreak = -1;
+                breakAfterPrevious = false;
+                continue;
+            }
+            const bool blank = u == u' ' || u == 0x3000;
+            const bool ideograph = u >= 0x2E80;
+            wide = wide || ideograph;
+            if (i > lineStart && !blank && !isClosing(u) && (breakAfterPrevious || ideograph)) {
+                lastBreak = i;
+                usedAtBreak = used;
+            }
+            const qreal a = advance(u);
+            while (!blank && i > lineStart && used + a > limit) {
+                if (lastBreak > lineStart) {
+                    lineStart = lastBreak;
+                    used -= usedAtBreak;
+                } else {
+                    lineStart = i;
+                    used = 0;
+                }
+                starts.append(lineStart);
+                lastBreak = -1;
+            }
+            used += a;
+            breakAfterPrevious = blank || u == u'-' || (ideograph && !isOpening(u));
+        }
+        if (line) *line = wide ? m_wide : m_narrow;
+        return starts;
+    }
 
     int height(const QString &text, int width) const
     {
-        if (!text.contains(QChar::LineSeparator)) {
-            const qreal estimate = estimatedWidth(text);
-            // The margin covers kerning and shaping that would widen a text beyond its characters.
-            if (estimate >= 0 && estimate * 1.1 + 2 <= width) return int(std::ceil(m_metrics.height()));
-            if (m_metrics.horizontalAdvance(text) <= width) return int(std::ceil(m_metrics.height()));
-        }
+        Line line;
+        if (const auto starts = breaks(text, width, &line))
+            return int(std::ceil(std::max(qreal(starts->size()) * line.height, m_metrics.height())));
         QTextLayout layout(text, m_font);
         layout.setTextOption(wrapping());
         qreal y = 0;
         layout.beginLayout();
-        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-            line.setLineWidth(std::max(1, width));
-            y += line.height();
+        for (QTextLine l = layout.createLine(); l.isValid(); l = layout.createLine()) {
+            l.setLineWidth(std::max(1, width));
+            y += l.height();
         }
         layout.endLayout();
         return int(std::ceil(std::max(y, m_metrics.height())));
     }
 
-private:
-    // -1 when a character is not measured alone (surrogate pairs, marks that combine).
-    qreal estimatedWidth(const QString &text) const
+    // Draws `text` in lines of `width` from `at`, the font and pen already set.
+    void draw(QPainter *painter, const QString &text, int width, QPointF at) const
     {
-        qreal sum = 0;
-        for (const QChar c : text) {
-            if (c.isSurrogate() || c.isMark()) return -1;
-            auto it = m_advances.constFind(c.unicode());
-            if (it == m_advances.cend()) it = m_advances.insert(c.unicode(), m_metrics.horizontalAdvance(c));
-            sum += *it;
+        Line line;
+        const auto starts = breaks(text, width, &line);
+        if (!starts) {
+            QTextLayout layout(text, m_font);
+            layout.setTextOption(wrapping());
+            qreal y = 0;
+            layout.beginLayout();
+            for (QTextLine l = layout.createLine(); l.isValid(); l = layout.createLine()) {
+                l.setLineWidth(std::max(1, width));
+                l.setPosition({0, y});
+                y += l.height();
+            }
+            layout.endLayout();
+            layout.draw(painter, at);
+            return;
         }
-        return sum;
+        const QRectF clip = painter->clipBoundingRect();
+        for (qsizetype i = 0; i < starts->size(); ++i) {
+            const qreal top = at.y() + qreal(i) * line.height;
+            if (!clip.isEmpty() && (top > clip.bottom() || top + line.height < clip.top())) continue;
+            const qsizetype end = i + 1 < starts->size() ? starts->at(i + 1) : text.size();
+            QString piece = text.mid(starts->at(i), end - starts->at(i));
+            piece.remove(QChar::LineSeparator);
+            painter->drawText(QPointF(at.x(), top + line.ascent), piece);
+        }
+    }
+
+private:
+    static bool isPlain(char16_t u)
+    {
+        return (u >= 0x20 && u < 0x7F) || (u >= 0xA0 && u < 0x0300) || (u >= 0x0370 && u < 0x0483) ||
+               (u >= 0x2010 && u <= 0x2028) || (u >= 0x2030 && u <= 0x205E) || (u >= 0x2E80 && u <= 0x9FFF) ||
+               (u >= 0xAC00 && u <= 0xD7A3) || (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFF01 && u <= 0xFFEF);
+    }
+
+    static bool isClosing(char16_t u)
+    {
+        return u == 0x3001 || u == 0x3002 || u == 0xFF0C || u == 0xFF0E || u == 0xFF01 || u == 0xFF1F ||
+               u == 0xFF1A || u == 0xFF1B || u == 0xFF09 || u == 0x300D || u == 0x300F || u == 0x3011 ||
+               u == u',' || u == u'.' || u == u')' || u == u'!' || u == u'?' || u == u':' || u == u';';
+    }
+
+    static bool isOpening(char16_t u)
+    {
+        return u == 0xFF08 || u == 0x300C || u == 0x300E || u == 0x3010 || u == u'(';
+    }
+
+    qreal advance(char16_t u) const
+    {
+        float &known = m_advances[u];
+        if (known < 0) known = float(m_metrics.horizontalAdvance(QChar(u)));
+        return known;
+    }
+
+    Line lineOf(const QString &sample) const
+    {
+        QTextLayout layout(sample, m_font);
+        layout.beginLayout();
+        const QTextLine l = layout.createLine();
+        layout.endLayout();
+        return {l.height(), l.ascent()};
     }
 
     QFont m_font;
     QFontMetricsF m_metrics;
-    mutable QHash<char16_t, qreal> m_advances;
+    mutable std::vector<float> m_advances; // by UTF-16 unit; below zero while unknown
+    Line m_narrow, m_wide;
 };
 
 struct AlertRowDelegate::Layout {
@@ -190,10 +285,12 @@ void AlertRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
     const int textHeight = l.headlineHeight + lineSpacing + l.detailHeight;
     const QPointF at(row.left() + l.textLeft, row.top() + (contentHeight - textHeight) / 2);
     painter->setPen(color(ColorRole::PrimaryText));
-    wrapText(index.data(AlertListModel::HeadlineRole).toString(), m_headline, l.textWidth, painter, at);
+    painter->setFont(m_headline);
+    m_measureHeadline->draw(painter, index.data(AlertListModel::HeadlineRole).toString(), l.textWidth, at);
     painter->setPen(color(ColorRole::SecondaryText));
-    wrapText(index.data(AlertListModel::DetailRole).toString(), m_caption, l.textWidth, painter,
-             at + QPointF(0, l.headlineHeight + lineSpacing));
+    painter->setFont(m_caption);
+    m_measureCaption->draw(painter, index.data(AlertListModel::DetailRole).toString(), l.textWidth,
+                           at + QPointF(0, l.headlineHeight + lineSpacing));
 
     if (index.data(AlertListModel::DividerRole).toBool()) {
         painter->setRenderHint(QPainter::Antialiasing, false);

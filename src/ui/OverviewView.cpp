@@ -70,6 +70,7 @@ OverviewView::OverviewView(MonitorStore *store, QWidget *parent) : QScrollArea(p
     layout->addWidget(label(u"节点状态"_s, TextStyle::Title2, ColorRole::PrimaryText, QFont::Bold, page));
 
     m_grid = new QGridLayout;
+    // As wide as the gaps between the summary tiles above, so the cards line up with them.
     m_grid->setHorizontalSpacing(14);
     m_grid->setVerticalSpacing(14);
     for (int column = 0; column < 3; ++column)
