@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <thread>
+
 namespace vantor::agent {
 
 using nlohmann::ordered_json;
@@ -34,6 +36,13 @@ std::shared_ptr<const Collector::Setup> Collector::setup()
 
 void Collector::start()
 {
+    // The first CPU figure comes from a short first interval, not from the share since boot, which
+    // says nothing of now.
+    if (const auto text = readFile(setup()->options.procRoot / "stat")) {
+        std::lock_guard lock(m_mutex);
+        m_sample.cpuTimes = parseCpuTimes(*text);
+    }
+    std::this_thread::sleep_for(firstInterval);
     sample();
     m_thread = std::jthread([this](std::stop_token stop) {
         std::unique_lock lock(m_mutex);
@@ -98,8 +107,9 @@ void Collector::sample()
     m_sample.clock = clock;
     m_sample.reboot = reboot;
     if (times) {
-        // The first sample has nothing before it: the share since boot stands in until the next one.
-        const auto usage = cpuPercent(m_sample.cpuTimes.value_or(CpuTimes{}), *times);
+        auto usage = cpuPercent(m_sample.cpuTimes.value_or(CpuTimes{}), *times);
+        // Counters that have not moved (a frozen copy of /proc) leave the share since boot, if nothing else.
+        if (!usage && !m_sample.cpuUsage) usage = cpuPercent(CpuTimes{}, *times);
         if (usage) m_sample.cpuUsage = usage;
         m_sample.cpuTimes = times;
     }

@@ -52,7 +52,10 @@ public:
     Collector(const Collector &) = delete;
     Collector &operator=(const Collector &) = delete;
 
-    // Takes a first sample at once (CPU usage since boot until the next sample) and starts the sampler.
+    // How long start() waits between the first CPU counters and the first sample.
+    static constexpr std::chrono::milliseconds firstInterval{250};
+    // Takes a first sample a short interval after it reads the CPU counters, so the first CPU figure is
+    // the share of that interval, and starts the sampler.
     void start();
     // Takes new options from the next reading on and samples again at once. Alerts whose condition
     // still holds keep their identity.

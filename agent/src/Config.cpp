@@ -8,11 +8,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <set>
+#include <sstream>
 #include <tuple>
 
 namespace vantor::agent {
@@ -240,10 +242,39 @@ std::string describeReadError(int error)
     }
 }
 
+namespace {
+
+// Parses the text and refuses a key given twice in one object, which JSON leaves open and nlohmann
+// would settle silently by keeping the last one.
+json parseWithoutRepeats(std::string_view text)
+{
+    // The parser reads a stream one character at a time, so where the stream stands when a key has been
+    // read tells its line.
+    std::istringstream in{std::string(text)};
+    std::vector<std::pair<std::set<std::string>, std::string>> objects; // keys seen, and the last one
+    const json::parser_callback_t check = [&](int, json::parse_event_t event, json &parsed) {
+        if (event == json::parse_event_t::object_start) objects.emplace_back();
+        if (event == json::parse_event_t::object_end && !objects.empty()) objects.pop_back();
+        if (event != json::parse_event_t::key || objects.empty()) return true;
+        auto &[seen, last] = objects.back();
+        last = parsed.get<std::string>();
+        if (seen.insert(last).second) return true;
+        std::string name;
+        for (const auto &object : objects)
+            name += (name.empty() ? "" : ".") + object.second;
+        const auto end =
+            static_cast<std::size_t>(in.rdbuf()->pubseekoff(0, std::ios_base::cur, std::ios_base::in));
+        const auto line = 1 + std::count(text.begin(), text.begin() + std::min(end, text.size()), '\n');
+        fail(name, "is given twice, the second time at line " + std::to_string(line));
+    };
+    return json::parse(in, check);
+}
+} // namespace
+
 std::variant<Config, std::string> parseConfig(std::string_view text)
 {
     try {
-        return readConfig(json::parse(text));
+        return readConfig(parseWithoutRepeats(text));
     } catch (const json::parse_error &e) {
         return syntaxError(e, text);
     } catch (const json::exception &) {

@@ -144,10 +144,10 @@ struct HttpServer::Callbacks {
     static ssize_t pull(gnutls_transport_ptr_t into, void *data, std::size_t size)
     {
         auto &c = *static_cast<Connection *>(into);
-        if (c.received >= c.limit) {
-            errno = ECONNRESET; // GnuTLS gives up on the session and libmicrohttpd closes it
-            return -1;
-        }
+        // Past a limit the connection ends as if the client had closed it: an end of stream is the
+        // one answer every GnuTLS release takes as final (an error code may be taken as "try again",
+        // and the unread bytes would wake the loop at once, over and over).
+        if (c.received >= c.limit) return end(c);
         const ssize_t n = recv(c.fd, data, std::min(size, c.limit - c.received), 0);
         if (n <= 0) return n;
         const auto *bytes = static_cast<const unsigned char *>(data);
@@ -160,13 +160,17 @@ struct HttpServer::Callbacks {
         if (c.received >= sizeof c.head && c.head[0] == 22) {
             const std::size_t claimed =
                 std::size_t{c.head[6]} << 16 | std::size_t{c.head[7]} << 8 | c.head[8];
-            if (claimed > c.helloLimit) {
-                c.received = c.limit;
-                errno = ECONNRESET;
-                return -1;
-            }
+            if (claimed > c.helloLimit) return end(c);
         }
         return n;
+    }
+
+    static ssize_t end(Connection &c)
+    {
+        c.received = c.limit;
+        c.cut = true;
+        shutdown(c.fd, SHUT_RDWR);
+        return 0;
     }
 
     static int pullTimeout(gnutls_transport_ptr_t from, unsigned int ms)

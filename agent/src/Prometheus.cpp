@@ -186,7 +186,8 @@ std::string prometheusText(const ordered_json &reading, const std::vector<Sensor
     w.figure("vantor_load1", "One-minute load average.", reading, P("/loadAverage"));
     w.figure("vantor_services_running", "Watched systemd units that are active.", reading,
              P("/servicesRunning"));
-    w.figure("vantor_services_total", "Watched systemd units.", reading, P("/servicesTotal"));
+    // Not "_total": that suffix marks a counter, and this one goes down as well as up.
+    w.figure("vantor_services_watched", "Watched systemd units.", reading, P("/servicesTotal"));
     w.figure("vantor_memory_total_bytes", "Memory installed, in bytes.", reading,
              P("/hardware/memory/totalBytes"));
     w.figure("vantor_memory_available_bytes", "Memory available to programs, in bytes.", reading,
@@ -204,11 +205,12 @@ std::string prometheusText(const ordered_json &reading, const std::vector<Sensor
     if (!sensors.empty()) {
         w.gauge("vantor_temperature_celsius", "Temperature of each hardware sensor, in degrees Celsius.");
         // Two sensors with the same chip and label (a machine with two processor packages) would make
-        // one series twice, which spoils the whole scrape; the repeat gets a number.
+        // one series twice, which spoils the whole scrape; the repeat gets a number. Labels are compared
+        // as written: two that differ only in bytes that are not UTF-8 are written alike.
         std::set<std::pair<std::string, std::string>> seen;
         for (const auto &sensor : sensors) {
             std::string name = sensor.name;
-            for (int n = 2; !seen.emplace(sensor.chip, name).second; ++n)
+            for (int n = 2; !seen.emplace(escapeLabelValue(sensor.chip), escapeLabelValue(name)).second; ++n)
                 name = sensor.name + " #" + std::to_string(n);
             w.sample("vantor_temperature_celsius", sensor.celsius, {{"chip", sensor.chip}, {"sensor", name}});
         }
@@ -221,7 +223,10 @@ std::string prometheusText(const ordered_json &reading, const std::vector<Sensor
     if (reading.contains("alerts") && reading["alerts"].is_array())
         for (const auto &alert : reading["alerts"])
             if (alert.value("severity", "").size() &&
-                alerts.emplace(alert.value("severity", ""), alert.value("title", "")).second)
+                alerts
+                    .emplace(escapeLabelValue(alert.value("severity", "")),
+                             escapeLabelValue(alert.value("title", "")))
+                    .second)
                 w.sample("vantor_alert", 1,
                          {{"severity", alert.value("severity", "")}, {"title", alert.value("title", "")}});
 

@@ -40,9 +40,12 @@ bool AgentServer::authorized(const Request &request) const
     if (m_token.empty()) return true;
     // Exactly one credential, in either header: two could disagree, and a proxy that adds one must not
     // decide which counts. An Authorization header of another scheme is a credential that fails.
-    std::vector<std::string_view> given(request.tokens.begin(), request.tokens.end());
+    // A field value does not include the blanks at its edges (HTTP's rule), in either header.
+    std::vector<std::string_view> given;
+    for (const auto &value : request.tokens)
+        given.push_back(trim(value));
     for (const auto &value : request.authorizations) {
-        const std::string_view v = value;
+        const std::string_view v = trim(value);
         constexpr std::string_view scheme = "bearer ";
         bool bearer = v.size() > scheme.size();
         for (std::size_t i = 0; bearer && i < scheme.size(); ++i)

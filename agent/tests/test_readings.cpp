@@ -175,7 +175,8 @@ TEST(Collector, ReadingFromFixtureFilesAndWithoutThem)
 }
 
 // Label values escaped (quote, backslash, line feed; a tab and Chinese stay), broken UTF-8 replaced
-// sequence by sequence, a repeated sensor name told apart and a repeated alert given once.
+// sequence by sequence, a repeated sensor name (also one repeated once written) told apart and a
+// repeated alert given once.
 TEST(Prometheus, TextIsWellFormedWhateverTheNames)
 {
     const auto reading = nlohmann::ordered_json::parse(R"({"alerts": [
@@ -183,7 +184,9 @@ TEST(Prometheus, TextIsWellFormedWhateverTheNames)
         {"severity": "warning", "title": "back\\slash\nline"}, {"severity": "", "title": "no severity"}]})");
     const std::vector<Sensor> sensors{{"Core 0", "coretemp", 40},
                                       {"Core 0", "coretemp", 41},
-                                      {"温度\tbad\xff\xc3 \xc0\xaf \xed\xa0\x80", "x", 1}};
+                                      {"温度\tbad\xff\xc3 \xc0\xaf \xed\xa0\x80", "x", 1},
+                                      {"b\xfe", "x", 2}, // written as the next one is
+                                      {"b\xfd", "x", 3}};
     const std::string text = prometheusText(reading, sensors, "1.2");
     const auto parsed = checkExposition(text);
     ASSERT_TRUE(parsed.error.empty()) << parsed.error << "\n" << text;
@@ -194,6 +197,8 @@ TEST(Prometheus, TextIsWellFormedWhateverTheNames)
         {"vantor_temperature_celsius{chip=\"x\",sensor=\"温度\tbad" + bad + bad + " " + bad + bad + " " +
              bad + bad + bad + "\"}",
          1},
+        {"vantor_temperature_celsius{chip=\"x\",sensor=\"b" + bad + "\"}", 2},
+        {"vantor_temperature_celsius{chip=\"x\",sensor=\"b" + bad + " #2\"}", 3},
         {R"(vantor_alert{severity="critical",title="q\"uote"})", 1},
         {R"(vantor_alert{severity="warning",title="back\\slash\nline"})", 1},
         {R"(vantor_agent_build_info{version="1.2"})", 1},

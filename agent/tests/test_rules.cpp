@@ -44,6 +44,9 @@ TEST(Config, ErrorsNameTheProblem)
         {R"({"token": "t", "sampleIntervalSeconds": 0})", "\"sampleIntervalSeconds\""},
         {R"({"token": "t", "systemctl": "systemctl"})", "absolute path"},
         {R"({"token": "t", "tls": {"certificate": "c.pem"}})", "\"tls\" needs both"},
+        {"{\"token\": \"t\",\n\"token\": \"t\"}", "\"token\" is given twice, the second time at line 2"},
+        {"{\"thresholds\": {\"cpu\": {\"warning\": 1,\n\n\"warning\": 1}}, \"token\": \"t\"}",
+         "\"thresholds.cpu.warning\" is given twice, the second time at line 3"},
     };
     for (const auto &[text, expected] : cases) {
         const auto parsed = parseConfig(text);
@@ -137,6 +140,8 @@ TEST(Requests, ExactlyOneRightCredentialAndRefusalsLoggedOnceAMinute)
     using Strings = std::vector<std::string>;
     const std::tuple<const char *, const char *, const char *, Strings, Strings, int> rows[] = {
         {"bearer, scheme in any case", "GET", "/metrics/prometheus", {}, {"bEARER t"}, 200},
+        {"blanks at the edges of either header", "GET", "/metrics", {" t \t"}, {}, 200},
+        {"blanks at the edges of a bearer", "GET", "/metrics", {}, {"\tBearer t  "}, 200},
         {"nothing", "GET", "/metrics/prometheus", {}, {}, 401},
         {"the token and more", "GET", "/metrics", {"tt"}, {}, 401},
         {"wrong bearer", "GET", "/metrics", {}, {"Bearer x"}, 401},
