@@ -111,18 +111,23 @@ struct HttpServer::Callbacks {
             server.m_connections.erase(connection);
             return;
         }
-        const auto *fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-        const auto *address = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+        // Each answer is read before the next question: libmicrohttpd 1.0 answers every one in the
+        // same place, so a later one overwrites an earlier one (the descriptor would become part of
+        // the address's pointer).
+        const auto *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        const int fd = info ? info->connect_fd : -1;
+        info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+        std::string address = addressKey(info ? info->client_addr : nullptr);
+        info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_GNUTLS_SESSION);
+        void *const tls = info ? info->tls_session : nullptr;
         Connection &c = server.m_connections[connection];
-        c = {std::chrono::steady_clock::now(), fd ? fd->connect_fd : -1,
-             addressKey(address ? address->client_addr : nullptr)};
-        const auto *tls = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_GNUTLS_SESSION);
-        if (!tls || !tls->tls_session || c.fd < 0) return;
+        c = {std::chrono::steady_clock::now(), fd, std::move(address)};
+        if (!tls || c.fd < 0) return;
         // GnuTLS reads the socket through `pull`, which keeps count. The entry stays put until the
         // connection is closed, after its session is gone; sending still goes straight to the socket.
         c.limit = server.m_limits.tlsBytesPerConnection;
         c.helloLimit = server.m_limits.tlsHelloBytes;
-        auto session = static_cast<gnutls_session_t>(tls->tls_session);
+        auto session = static_cast<gnutls_session_t>(tls);
         gnutls_transport_set_ptr2(session, &c,
                                   reinterpret_cast<gnutls_transport_ptr_t>(static_cast<intptr_t>(c.fd)));
         gnutls_transport_set_pull_function(session, &pull);
