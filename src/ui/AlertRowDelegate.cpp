@@ -24,11 +24,21 @@ constexpr int padding = 14;
 constexpr int spacing = 12;
 constexpr int lineSpacing = 3;
 
-QTextOption wrapping()
+// Lays `layout` out in lines of `width`, one under the other, and returns their total height.
+qreal layOut(QTextLayout &layout, int width)
 {
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    return option;
+    layout.setTextOption(option);
+    qreal y = 0;
+    layout.beginLayout();
+    for (QTextLine l = layout.createLine(); l.isValid(); l = layout.createLine()) {
+        l.setLineWidth(std::max(1, width));
+        l.setPosition({0, y});
+        y += l.height();
+    }
+    layout.endLayout();
+    return y;
 }
 
 } // namespace
@@ -109,15 +119,7 @@ public:
         if (const auto starts = breaks(text, width, &line))
             return int(std::ceil(std::max(qreal(starts->size()) * line.height, m_metrics.height())));
         QTextLayout layout(text, m_font);
-        layout.setTextOption(wrapping());
-        qreal y = 0;
-        layout.beginLayout();
-        for (QTextLine l = layout.createLine(); l.isValid(); l = layout.createLine()) {
-            l.setLineWidth(std::max(1, width));
-            y += l.height();
-        }
-        layout.endLayout();
-        return int(std::ceil(std::max(y, m_metrics.height())));
+        return int(std::ceil(std::max(layOut(layout, width), m_metrics.height())));
     }
 
     // Draws `text` in lines of `width` from `at`, the font and pen already set.
@@ -127,15 +129,7 @@ public:
         const auto starts = breaks(text, width, &line);
         if (!starts) {
             QTextLayout layout(text, m_font);
-            layout.setTextOption(wrapping());
-            qreal y = 0;
-            layout.beginLayout();
-            for (QTextLine l = layout.createLine(); l.isValid(); l = layout.createLine()) {
-                l.setLineWidth(std::max(1, width));
-                l.setPosition({0, y});
-                y += l.height();
-            }
-            layout.endLayout();
+            layOut(layout, width);
             layout.draw(painter, at);
             return;
         }
