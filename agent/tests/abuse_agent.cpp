@@ -21,6 +21,21 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
+// Under AddressSanitizer freed memory waits in the allocator's quarantine (256 MB by default) before
+// it is reused, so the agent's resident memory then measures the sanitizer, not the agent: the memory
+// bounds are asserted in the plain build only.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool memoryMeasurable = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool memoryMeasurable = false;
+#else
+constexpr bool memoryMeasurable = true;
+#endif
+#else
+constexpr bool memoryMeasurable = true;
+#endif
+
 // Connections to the agent from a loopback source address of the attacker's own, so that the limit
 // per address meets the attacker, not the good client on 127.0.0.1.
 struct Sockets {
@@ -185,8 +200,10 @@ TEST_F(Abuse, HeaderFloodIsRefusedWithinTheMemoryLimit)
     waitUntil([&] { return asked >= 8; }, 15s); // the polls go on while the memory settles
     expectGoodClientServed();
     EXPECT_GE(sent, 64ll << 20);
-    EXPECT_LT(std::max(peakKb, agent.memoryKb("VmHWM")), 64 * 1024);
-    EXPECT_LT(agent.memoryKb("VmRSS"), startRssKb + 8 * 1024) << "from " << startRssKb << " kB";
+    if (memoryMeasurable) {
+        EXPECT_LT(std::max(peakKb, agent.memoryKb("VmHWM")), 64 * 1024);
+        EXPECT_LT(agent.memoryKb("VmRSS"), startRssKb + 8 * 1024) << "from " << startRssKb << " kB";
+    }
 }
 
 TEST_F(Abuse, TerminateEndsTheAgentWhileSlowClientsHoldConnections)
@@ -254,7 +271,7 @@ TEST_F(AbuseOverHttps, LargeHandshakesStayWithinTheMemoryLimit)
     expectGoodClientServed();
     EXPECT_GE(connections, 32);
     EXPECT_GT(sent, 32 * 9);
-    EXPECT_LT(std::max(peakKb, agent.memoryKb("VmHWM")), 48 * 1024);
+    if (memoryMeasurable) EXPECT_LT(std::max(peakKb, agent.memoryKb("VmHWM")), 48 * 1024);
 }
 
 // A certificate file with a NUL byte in front is refused on reload as at a start; the agent goes on
