@@ -271,7 +271,9 @@ TEST_F(AbuseOverHttps, LargeHandshakesStayWithinTheMemoryLimit)
     expectGoodClientServed();
     EXPECT_GE(connections, 32);
     EXPECT_GT(sent, 32 * 9);
-    if (memoryMeasurable) EXPECT_LT(std::max(peakKb, agent.memoryKb("VmHWM")), 48 * 1024);
+    if (memoryMeasurable) {
+        EXPECT_LT(std::max(peakKb, agent.memoryKb("VmHWM")), 48 * 1024);
+    }
 }
 
 // A certificate file with a NUL byte in front is refused on reload as at a start; the agent goes on
