@@ -41,7 +41,8 @@ public:
         InterfaceLister interfaces = systemInterfaceAddresses;
         CheckSwitches checks{};
         UnitLister failedUnits{}; // none: failed units are not asked for
-        // systemctl costs more than the rest of a sample; a unit's failure can wait this long.
+        // Listing units costs systemd more than a state (and its fallback, systemctl, more than the rest
+        // of a sample); a unit's failure can wait this long.
         std::chrono::milliseconds failedUnitsInterval{60000};
         ClockProbe clock = kernelClock;
         FileSystemProbe fileSystems = statFileSystem;

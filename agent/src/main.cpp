@@ -5,6 +5,7 @@
 #include "Config.h"
 #include "HttpServer.h"
 #include "Server.h"
+#include "SystemdBus.h"
 #include "Text.h"
 
 #include <signal.h>
@@ -53,9 +54,12 @@ Collector::Options collectorOptions(const Config &config)
     options.thresholds = config.thresholds;
     options.sampleInterval =
         std::chrono::milliseconds(static_cast<long>(config.sampleIntervalSeconds * 1000));
-    options.probe = systemctlProbe(config.systemctl, std::chrono::seconds(5));
+    auto systemd = systemdBusQueries(systemctlProbe(config.systemctl, std::chrono::seconds(5)),
+                                     systemctlFailedUnits(config.systemctl, std::chrono::seconds(5)),
+                                     std::chrono::seconds(5));
+    options.probe = std::move(systemd.probe);
     options.checks = config.checks;
-    options.failedUnits = systemctlFailedUnits(config.systemctl, std::chrono::seconds(5));
+    options.failedUnits = std::move(systemd.failedUnits);
     return options;
 }
 
