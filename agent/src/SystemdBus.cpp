@@ -25,7 +25,7 @@ struct Free {
     void operator()(char *text) const { std::free(text); }
 };
 struct BusError {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{}; // SD_BUS_ERROR_NULL, which is a C compound literal
     ~BusError() { sd_bus_error_free(&error); }
 };
 
