@@ -54,9 +54,9 @@ Collector::Options collectorOptions(const Config &config)
     options.thresholds = config.thresholds;
     options.sampleInterval =
         std::chrono::milliseconds(static_cast<long>(config.sampleIntervalSeconds * 1000));
-    auto systemd = systemdBusQueries(systemctlProbe(config.systemctl, std::chrono::seconds(5)),
-                                     systemctlFailedUnits(config.systemctl, std::chrono::seconds(5)),
-                                     std::chrono::seconds(5));
+    const std::chrono::seconds limit(5);
+    auto systemd = systemdBusQueries(systemctlProbe(config.systemctl, limit),
+                                     systemctlFailedUnits(config.systemctl, limit), limit);
     options.probe = std::move(systemd.probe);
     options.checks = config.checks;
     options.failedUnits = std::move(systemd.failedUnits);
